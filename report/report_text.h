@@ -1,0 +1,25 @@
+#pragma once
+// The two texts every passing check produces from the same values: the readable survey log and the
+// one-line JSON payload. Both are narrow text in the ANSI code page.
+#include <cstdio>
+#include <string>
+
+#include "report/check_report.h"
+
+std::string FormatOsText(const Device::OsInfo& os);
+std::string TrimmedCpuName(const Device::CpuInfo& cpu);
+std::string BuildDisplayList(const Device::DisplayAdapterList& displays);
+std::string FormatSurveyLog(const CheckReport& report);
+void WriteSurveyLog(const CheckReport& report, std::FILE* out = stdout);
+std::string BuildReportJson(const CheckReport& report);
+
+// A JSON string body: `"`, `\` and control characters escaped, every other byte (ANSI code-page bytes
+// included) unchanged.
+std::string JsonEscape(const std::string& text);
+
+// printf into a string sized from the data.
+std::string Format(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
