@@ -1,0 +1,196 @@
+"""Drives the real program under Wine and Xvfb the way a person would: X pointer and keys in, the screen
+and the window tree (through inspector.exe, in the same prefix) out. A loopback report service records what
+the program sends."""
+import http.server
+import json
+import os
+import shutil
+import socketserver
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from PIL import Image
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.environ.get("ZORV_BUILD", os.path.join(ROOT, "build", "win64"))
+PROGRAM = os.path.join(BUILD, "ZorvDownloader.exe")
+INSPECTOR = os.path.join(BUILD, "tests", "e2e", "inspector.exe")
+WINE = "/usr/lib/wine/wine64"
+TITLE = "《Quillmere》检测器"
+CAPTION = "ZorvDownloader"
+SERVICE_PORT = 8360  # the program's built-in report host
+
+
+def wine_env():
+    out = subprocess.run([os.path.join(ROOT, "tools", "wine-env.sh"), "env"], check=True,
+                         capture_output=True, text=True).stdout
+    env = dict(os.environ)
+    for part in out.strip().removeprefix("export ").split(" "):
+        key, _, value = part.partition("=")
+        env[key] = value.strip("'\"")
+    return env
+
+
+ENV = wine_env()
+
+
+def inspector(*args, timeout=30):
+    r = subprocess.run([WINE, INSPECTOR, *map(str, args)], env=ENV, capture_output=True, timeout=timeout,
+                       stdin=subprocess.DEVNULL)
+    return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r", "")
+
+
+def xdo(*args):
+    return subprocess.run(["xdotool", *map(str, args)], env=ENV, capture_output=True, text=True, timeout=30,
+                          stdin=subprocess.DEVNULL)
+
+
+class Recorded:
+    def __init__(self, method, path, headers, body):
+        self.method, self.path, self.headers, self.body = method, path, headers, body
+
+
+class ReportService:
+    """The report service on 127.0.0.1:8360: records every request and answers with `reply`, a function of
+    the request giving (status, body bytes), or stays silent when `stall` is set."""
+
+    def __init__(self, reply=None, stall=False):
+        self.requests = []
+        self.reply = reply or (lambda req: (200, '{"code":0,"message":"提交成功"}'.encode()))
+        self.stall = stall
+        self.arrivals = []
+        self._release = threading.Event()
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length", 0))
+                body = self.rfile.read(length)
+                outer.arrivals.append(time.monotonic())
+                req = Recorded("POST", self.path, list(self.headers.items()), body)
+                outer.requests.append(req)
+                if outer.stall:
+                    outer._release.wait(60)
+                    return
+                status, payload = outer.reply(req)
+                self.send_response(status)
+                self.send_header("Content-Type", "application/json; charset=utf-8")
+                self.send_header("Content-Length", str(len(payload)))
+                self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(payload)
+
+            def log_message(self, *args):
+                pass
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+            allow_reuse_address = True
+
+        self.server = Server(("127.0.0.1", SERVICE_PORT), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self._release.set()
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Program:
+    """One run of ZorvDownloader.exe; its standard output goes to a file the test can read."""
+
+    def __init__(self, *args):
+        self.log_path = tempfile.mktemp(prefix="zorv-e2e-", suffix=".log")
+        self.log = open(self.log_path, "wb")
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen([WINE, PROGRAM, *args], env=ENV, stdout=self.log, stderr=subprocess.STDOUT,
+                                     stdin=subprocess.DEVNULL)
+        rc, out = inspector("wait", TITLE, 20000)
+        if rc != 0:
+            self.kill()
+            raise AssertionError("the window did not appear")
+        _, x, y, w, h = out.split()
+        self.rect = (int(x), int(y), int(w), int(h))
+        found = xdo("search", "--sync", "--limit", "1", "--name", "^" + TITLE + "$")
+        self.xid = found.stdout.split()[0] if found.stdout.split() else None
+        time.sleep(0.3)
+
+    def output(self):
+        self.log.flush()
+        with open(self.log_path, "rb") as f:
+            return f.read()
+
+    def wait_output(self, needle, seconds=20):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if needle in self.output():
+                return True
+            time.sleep(0.1)
+        return False
+
+    def click(self, x, y, button=1):
+        """Client coordinates; the window has no frame, so they are window coordinates too."""
+        sx, sy = self.rect[0] + x, self.rect[1] + y
+        xdo("mousemove", "--sync", sx, sy)
+        time.sleep(0.1)
+        xdo("click", button)
+        time.sleep(0.2)
+
+    def move(self, x, y):
+        xdo("mousemove", "--sync", self.rect[0] + x, self.rect[1] + y)
+        time.sleep(0.25)
+
+    def type(self, text):
+        xdo("type", "--delay", "30", text)
+        time.sleep(0.2)
+
+    def key(self, *names):
+        for name in names:
+            xdo("key", name)
+            time.sleep(0.15)
+
+    def shot(self):
+        """The window as it is on the screen."""
+        path = tempfile.mktemp(suffix=".png")
+        subprocess.run(["import", "-window", "root", path], env=ENV, check=True, timeout=30,
+                       stdin=subprocess.DEVNULL)
+        img = Image.open(path).convert("RGB")
+        os.unlink(path)
+        x, y, w, h = self.rect
+        return img.crop((x, y, x + w, y + h))
+
+    def refresh_rect(self):
+        rc, out = inspector("wait", TITLE, 2000)
+        if rc == 0:
+            _, x, y, w, h = out.split()
+            self.rect = (int(x), int(y), int(w), int(h))
+        return self.rect
+
+    def wait_exit(self, seconds=10):
+        try:
+            return self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+        self.log.close()
+        # A killed Windows process leaves its windows behind until the server notices; wait for them.
+        inspector("gone", TITLE, 5000)
+
+
+def box_text(seconds=10):
+    rc, out = inspector("box", CAPTION, int(seconds * 1000))
+    return out.strip() if rc == 0 else None
+
+
+def close_box():
+    return inspector("ok", CAPTION)[0] == 0

@@ -1,0 +1,176 @@
+// inspector.exe: reads the program's windows from inside the same Wine prefix, for the end-to-end tests.
+// Every command prints UTF-8 lines and exits 0 on success, 1 when what it waits for does not happen.
+//
+//   inspector wait TITLE [MS]       a visible top-level window titled TITLE: "hwnd x y w h" (window rect)
+//   inspector gone TITLE [MS]       no window titled TITLE any more
+//   inspector box CAPTION [MS]      a message box captioned CAPTION: its text
+//   inspector boxes CAPTION         how many message boxes with that caption are open
+//   inspector ok CAPTION            click the OK button of that message box
+//   inspector children TITLE        "id class x y w h visible text" per child window (screen coordinates)
+//   inspector focus TITLE           the control id of the focused window in TITLE's thread (0 if none)
+//   inspector responds TITLE MS     1 when the window answers a message within MS, else 0
+//   inspector screen                the primary screen's size
+//   inspector resize W H            change the primary display mode
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring TextOf(HWND hwnd) {
+    wchar_t buffer[1024] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 1000, &length);
+    return buffer;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[256] = {};
+    GetClassNameW(hwnd, name, 256);
+    return name;
+}
+
+struct Search {
+    std::wstring title;
+    bool messageBox;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    if (!IsWindowVisible(hwnd)) return TRUE;
+    wchar_t title[512] = {};
+    GetWindowTextW(hwnd, title, 512);
+    if (search->title != title) return TRUE;
+    if (search->messageBox && ClassOf(hwnd) != L"#32770") return TRUE;
+    search->found.push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> Find(const std::wstring& title, bool messageBox) {
+    Search search{title, messageBox, {}};
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitFor(const std::wstring& title, bool messageBox, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<HWND> found = Find(title, messageBox);
+        if (!found.empty()) return found.front();
+        if (GetTickCount() - start >= ms) return nullptr;
+        Sleep(50);
+    }
+}
+
+BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    std::printf("%d %s %ld %ld %ld %ld %d %s\n", GetDlgCtrlID(hwnd), Utf8(ClassOf(hwnd)).c_str(), r.left, r.top,
+                r.right - r.left, r.bottom - r.top, IsWindowVisible(hwnd) ? 1 : 0, Utf8(TextOf(hwnd)).c_str());
+    return TRUE;
+}
+
+BOOL CALLBACK PrintStatic(HWND hwnd, LPARAM) {
+    if (ClassOf(hwnd) == L"Static") {
+        const std::wstring text = TextOf(hwnd);
+        if (!text.empty()) std::printf("%s\n", Utf8(text).c_str());
+    }
+    return TRUE;
+}
+
+int Run(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    const std::wstring command = argv[1];
+    const std::wstring name = argc > 2 ? argv[2] : L"";
+    const DWORD ms = argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) : 10000;
+
+    if (command == L"wait" || command == L"box") {
+        HWND hwnd = WaitFor(name, command == L"box", ms);
+        if (!hwnd) return 1;
+        if (command == L"box") {
+            EnumChildWindows(hwnd, PrintStatic, 0);
+        } else {
+            RECT r;
+            GetWindowRect(hwnd, &r);
+            std::printf("%p %ld %ld %ld %ld\n", static_cast<void*>(hwnd), r.left, r.top, r.right - r.left,
+                        r.bottom - r.top);
+        }
+        return 0;
+    }
+    if (command == L"gone") {
+        const DWORD start = GetTickCount();
+        while (!Find(name, false).empty()) {
+            if (GetTickCount() - start >= ms) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+    if (command == L"boxes") {
+        std::printf("%u\n", static_cast<unsigned>(Find(name, true).size()));
+        return 0;
+    }
+    if (command == L"ok") {
+        HWND box = WaitFor(name, true, ms);
+        if (!box) return 1;
+        HWND button = GetDlgItem(box, IDOK);
+        if (!button) button = GetDlgItem(box, IDCANCEL);
+        if (!button) return 1;
+        PostMessageW(button, BM_CLICK, 0, 0);
+        return 0;
+    }
+    if (command == L"children" || command == L"focus") {
+        HWND hwnd = WaitFor(name, false, ms);
+        if (!hwnd) return 1;
+        if (command == L"children") {
+            EnumChildWindows(hwnd, PrintChild, 0);
+        } else {
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
+            GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info);
+            std::printf("%d\n", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+        }
+        return 0;
+    }
+    if (command == L"responds") {
+        HWND hwnd = WaitFor(name, false, 2000);
+        if (!hwnd) return 1;
+        DWORD_PTR result = 0;
+        const LRESULT answered = SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result);
+        std::printf("%d\n", answered ? 1 : 0);
+        return 0;
+    }
+    if (command == L"screen") {
+        std::printf("%d %d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        return 0;
+    }
+    if (command == L"resize" && argc > 3) {
+        DEVMODEW mode{};
+        mode.dmSize = sizeof mode;
+        mode.dmPelsWidth = static_cast<DWORD>(_wtoi(argv[2]));
+        mode.dmPelsHeight = static_cast<DWORD>(_wtoi(argv[3]));
+        mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+        const LONG result = ChangeDisplaySettingsW(&mode, 0);
+        std::printf("%ld\n", result);
+        return result == DISP_CHANGE_SUCCESSFUL ? 0 : 1;
+    }
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int rc = Run(argc, argv);
+    std::fflush(stdout);
+    return rc;
+}
