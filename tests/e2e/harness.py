@@ -35,6 +35,9 @@ def wine_env():
 
 
 ENV = wine_env()
+# Where the stand-in browser (tests/e2e/url-recorder.sh) writes the addresses it was asked to open.
+URL_LOG = tempfile.mktemp(prefix="zorv-e2e-urls-")
+ENV["URL_LOG"] = URL_LOG
 
 
 def inspector(*args, timeout=30):
@@ -194,3 +197,8 @@ def box_text(seconds=10):
 
 def close_box():
     return inspector("ok", CAPTION)[0] == 0
+
+
+def wine_reg_add(key, name, value):
+    subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"], env=ENV,
+                   capture_output=True, timeout=30, stdin=subprocess.DEVNULL, check=True)

@@ -9,6 +9,7 @@
 //   inspector children TITLE        "id class x y w h visible text" per child window (screen coordinates)
 //   inspector focus TITLE           the control id of the focused window in TITLE's thread (0 if none)
 //   inspector responds TITLE MS     1 when the window answers a message within MS, else 0
+//   inspector cursor                the shape of the current cursor: hand, arrow or other
 //   inspector screen                the primary screen's size
 //   inspector resize W H            change the primary display mode
 #include <windows.h>
@@ -148,6 +149,16 @@ int Run(int argc, wchar_t** argv) {
         DWORD_PTR result = 0;
         const LRESULT answered = SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result);
         std::printf("%d\n", answered ? 1 : 0);
+        return 0;
+    }
+    if (command == L"cursor") {
+        CURSORINFO info{};
+        info.cbSize = sizeof info;
+        GetCursorInfo(&info);
+        const char* shape = info.hCursor == LoadCursorW(nullptr, IDC_HAND)    ? "hand"
+                            : info.hCursor == LoadCursorW(nullptr, IDC_ARROW) ? "arrow"
+                                                                              : "other";
+        std::printf("%s\n", shape);
         return 0;
     }
     if (command == L"screen") {
