@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Regenerates the program's artwork: background.bmp (the dialog face), check-strip.bmp and close-strip.bmp
+# (button state strips) and app.ico. The build never runs this; it compiles the committed files. After
+# changing the artwork, run it by hand from anywhere and commit what it writes:
+#
+#     res/make-artwork.sh
+#
+# Needs ImageMagick (convert), python3 and the fonts-noto-cjk package. Output depends a little on the
+# ImageMagick and FreeType versions, so only rerun it when the artwork itself changes.
+#
+# Pure white and pure magenta are the key colours of the window regions (the button and the dialog
+# respectively): a pixel of either would punch a hole in the window. Every bitmap is therefore filtered
+# at the end so that neither colour survives, however anti-aliasing happened to blend the text.
+set -euo pipefail
+export LANG=C.UTF-8
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+SANS=Noto-Sans-CJK-SC
+BOLD=Noto-Sans-CJK-SC-Bold
+
+# Palette (r,g,b). The wells and the frame are fixed by the dialog's layout and edit-box colours.
+PANEL='rgb(50,57,72)'        # dark slate face; the whole band below the text stays this colour
+FRAME='rgb(158,166,198)'     # 2-pixel frame
+BANNER='rgb(36,43,58)'       # title banner; also the close button's normal background
+ACCENT='rgb(52,168,156)'     # teal: banner rule, heading, check button
+WELL='rgb(42,43,42)'         # under the edit boxes, equal to their background colour
+WELL_RIM='rgb(82,90,110)'
+TITLE='rgb(236,238,244)'
+SUBTITLE='rgb(150,170,200)'
+LABEL='rgb(214,218,228)'
+HINT='rgb(226,180,96)'
+BODY='rgb(200,206,218)'
+RULE='rgb(70,78,98)'
+
+# Removes both key colours; every bitmap goes through it on the way out.
+unkey() { echo -fill 'rgb(254,254,254)' -opaque 'rgb(255,255,255)' -fill 'rgb(254,0,254)' -opaque 'rgb(255,0,255)'; }
+
+bmp24() { # bmp24 input output: opaque, 24-bit, uncompressed, bottom-up
+  convert "$1" -alpha off $(unkey) -type TrueColor -define bmp:format=bmp3 BMP3:"$2"
+}
+
+text_width() { # text_width font size text
+  convert -density 72 -font "$1" -pointsize "$2" label:"$3" -format %w info:
+}
+
+# ---------------------------------------------------------------------------------------------- face
+# Emblem: a teal rounded tile with a check mark, shared with the icon.
+emblem() { # emblem size output
+  local s=$1
+  convert -size 256x256 xc:none \
+    -fill 'rgb(30,120,112)' -draw "roundrectangle 8,8 247,247 48,48" \
+    -fill 'rgb(52,168,156)' -draw "roundrectangle 8,8 247,200 48,48" \
+    -fill 'rgb(40,146,136)' -draw "rectangle 8,150 247,200" \
+    -stroke 'rgb(236,244,242)' -strokewidth 30 -fill none \
+    -draw "stroke-linecap round stroke-linejoin round polyline 66,130 110,176 192,84" \
+    -resize "${s}x${s}" "$2"
+}
+emblem 36 "$work/emblem36.png"
+
+label_x_end=86                         # labels end 6 pixels left of the wells
+acc_w=$(text_width "$SANS" 13 '账号：')
+cfm_w=$(text_width "$SANS" 13 '确认账号：')
+
+convert -size 371x356 "xc:$PANEL" \
+  -fill "$FRAME" -draw 'rectangle 0,0 370,355' \
+  -fill "$PANEL" -draw 'rectangle 2,2 368,353' \
+  -fill "$BANNER" -draw 'rectangle 2,2 368,57' \
+  -fill "$ACCENT" -draw 'rectangle 2,58 368,58' \
+  "$work/emblem36.png" -geometry +14+11 -composite \
+  -density 72 \
+  -font "$BOLD" -pointsize 19 -fill "$TITLE" -annotate +58+29 '《Quillmere》' \
+  -font "$SANS" -pointsize 12 -fill "$SUBTITLE" -annotate +60+48 '用户机器配置检测器' \
+  -fill "$WELL_RIM" -draw 'rectangle 91,72 228,93' -draw 'rectangle 91,107 228,128' \
+  -fill "$WELL" -draw 'rectangle 92,73 227,92' -draw 'rectangle 92,108 227,127' \
+  -font "$SANS" -pointsize 13 -fill "$LABEL" \
+  -annotate +$(( label_x_end - acc_w ))+87 '账号：' \
+  -annotate +$(( label_x_end - cfm_w ))+122 '确认账号：' \
+  -font "$SANS" -pointsize 12 -fill "$HINT" -annotate +236+87 '请仔细输入账号' \
+  -fill "$RULE" -draw 'rectangle 16,144 354,144' \
+  -font "$BOLD" -pointsize 14 -fill "$ACCENT" -annotate +16+166 '检测说明' \
+  -font "$SANS" -pointsize 12 -fill "$BODY" \
+  -annotate +16+190 '1.' -annotate +32+190 '检测成功仅表示您已报名参加《Quillmere》封闭测试，' \
+                         -annotate +32+207 '并不代表获得激活资格。' \
+  -annotate +16+228 '2.' -annotate +32+228 '每台电脑、每个账号只能成功提交一次。' \
+  -annotate +16+249 '3.' -annotate +32+249 '检测成功的账号可获得 20 积分奖励。' \
+  -annotate +16+270 '4.' -annotate +32+270 '检测过程中将收集本机的硬件配置信息。' \
+  "$work/face.png"
+bmp24 "$work/face.png" "$here/background.bmp"
+
+# --------------------------------------------------------------------------------------- check strip
+# Four 126 x 27 cells, top to bottom: normal, hover, pressed, disabled. The corners show the panel
+# colour the button sits on, so the rounded shape needs no key colour.
+check_cell() { # check_cell fill rim caption-colour text-dy output
+  convert -size 126x27 "xc:$PANEL" \
+    -fill "$2" -draw 'roundrectangle 0,0 125,26 5,5' \
+    -fill "$1" -draw 'roundrectangle 1,1 124,25 4,4' \
+    -density 72 -font "$BOLD" -pointsize 14 -fill "$3" -gravity center -annotate "+0+$4" '点击检测' \
+    "$5"
+}
+check_cell 'rgb(31,138,128)' 'rgb(60,186,172)' 'rgb(240,246,245)' 0 "$work/c0.png"
+check_cell 'rgb(50,176,164)' 'rgb(120,222,210)' 'rgb(250,252,252)' 0 "$work/c1.png"
+check_cell 'rgb(20,98,91)' 'rgb(16,76,70)' 'rgb(206,226,223)' 1 "$work/c2.png"
+check_cell 'rgb(88,93,104)' 'rgb(106,111,122)' 'rgb(150,154,162)' 0 "$work/c3.png"
+convert "$work"/c0.png "$work"/c1.png "$work"/c2.png "$work"/c3.png -append "$work/check.png"
+bmp24 "$work/check.png" "$here/check-strip.bmp"
+
+# --------------------------------------------------------------------------------------- close strip
+# Four 20 x 20 cells in the same order; the normal cell blends into the banner it sits on.
+close_cell() { # close_cell background glyph output
+  convert -size 20x20 "xc:$BANNER" \
+    -fill "$1" -draw 'roundrectangle 0,0 19,19 3,3' \
+    -stroke "$2" -strokewidth 2 -draw 'line 6,6 13,13' -draw 'line 13,6 6,13' \
+    "$3"
+}
+close_cell "$BANNER" 'rgb(174,182,204)' "$work/x0.png"
+close_cell 'rgb(196,64,56)' 'rgb(250,246,246)' "$work/x1.png"
+close_cell 'rgb(150,44,38)' 'rgb(226,214,214)' "$work/x2.png"
+close_cell "$BANNER" 'rgb(86,94,114)' "$work/x3.png"
+convert "$work"/x0.png "$work"/x1.png "$work"/x2.png "$work"/x3.png -append "$work/close.png"
+bmp24 "$work/close.png" "$here/close-strip.bmp"
+
+# ---------------------------------------------------------------------------------------------- icon
+# 32 x 32 with a 256-colour palette, then 16, 64 and 128 at 24 bits; the tile's rounded corners are
+# transparent through the icon masks.
+for s in 32 16 64 128; do
+  emblem "$s" "$work/icon$s.png"
+  convert "$work/icon$s.png" -background 'rgb(30,120,112)' -alpha remove -alpha off $(unkey) \
+    "$work/rgb$s.png"
+  if [ "$s" = 32 ]; then
+    convert "$work/rgb$s.png" +dither -colors 255 $(unkey) "$work/rgb$s.png"
+  fi
+  convert "$work/rgb$s.png" -depth 8 "rgb:$work/icon$s.rgb"
+  convert "$work/icon$s.png" -alpha extract -depth 8 "gray:$work/icon$s.alpha"
+done
+python3 "$here/pack-icon.py" "$here/app.ico" \
+  32:8:"$work/icon32.rgb":"$work/icon32.alpha" \
+  16:24:"$work/icon16.rgb":"$work/icon16.alpha" \
+  64:24:"$work/icon64.rgb":"$work/icon64.alpha" \
+  128:24:"$work/icon128.rgb":"$work/icon128.alpha"
+
+echo "wrote background.bmp check-strip.bmp close-strip.bmp app.ico in $here"
