@@ -70,8 +70,8 @@ class StartUp(WindowTest):
         self.assertIsNotNone(self.program.xid, "no X window carries the title " + harness.TITLE)
         self.assertNotEqual(inspector("wait", "Tarnwick", 500)[0], 0, "a console opened without -DebugWindow")
         shot = self.program.shot()
-        self.assertEqual(differing_pixels(region(shot, CLOSE_AT, (20, 20)), cell("close.bmp", 0, (20, 20))), 0)
-        self.assertEqual(differing_pixels(region(shot, CHECK_AT, (126, 27)), cell("check.bmp", 0, (126, 27))), 0)
+        self.assertEqual(differing_pixels(region(shot, CLOSE_AT, (20, 20)), cell("close-strip.bmp", 0, (20, 20))), 0)
+        self.assertEqual(differing_pixels(region(shot, CHECK_AT, (126, 27)), cell("check-strip.bmp", 0, (126, 27))), 0)
 
 
 class Validation(WindowTest):
@@ -120,11 +120,11 @@ class Pointer(WindowTest):
     def test_check_button_cells_and_press_leave_release(self):
         self.program.move(CHECK_AT[0] + 63, CHECK_AT[1] + 13)
         hover = region(self.program.shot(), CHECK_AT, (126, 27))
-        self.assertEqual(differing_pixels(hover, cell("check.bmp", 1, (126, 27))), 0, "hover cell")
+        self.assertEqual(differing_pixels(hover, cell("check-strip.bmp", 1, (126, 27))), 0, "hover cell")
         harness.xdo("mousedown", 1)
         time.sleep(0.3)
         pressed = region(self.program.shot(), CHECK_AT, (126, 27))
-        self.assertEqual(differing_pixels(pressed, cell("check.bmp", 2, (126, 27))), 0, "pressed cell")
+        self.assertEqual(differing_pixels(pressed, cell("check-strip.bmp", 2, (126, 27))), 0, "pressed cell")
         self.program.move(60, 200)
         harness.xdo("mouseup", 1)
         time.sleep(0.5)
