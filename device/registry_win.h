@@ -17,7 +17,7 @@ bool ReadRegistryValueW(const char* subKey, const wchar_t* valueName, void* data
 class WindowsRegistry : public RegistryReader {
 public:
     std::optional<std::string> ReadA(const std::string& subKey, const std::string& name, size_t maxBytes,
-                                     RegistryView view = RegistryView::k32Bit) const override;
+                                     RegistryView view) const override;
     std::optional<std::string> ReadW(const std::string& subKey, const std::u16string& name,
                                      size_t maxBytes) const override;
     std::vector<std::string> SubKeyNames(const std::string& subKey) const override;
