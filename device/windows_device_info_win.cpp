@@ -1,6 +1,12 @@
 #include "device/windows_device_info.h"
 
+#include <windows.h>
+
 #include <cstring>
+
+#include "device/display_adapters.h"
+#include "device/os_info.h"
+#include "device/registry_win.h"
 
 namespace Device {
 
@@ -15,13 +21,16 @@ WindowsDeviceInfo::WindowsDeviceInfo() {
     if (m_survey.networks.count <= 0) QueryNetworkAdaptersFromRegistry();
 }
 
-// The probes arrive one by one; until a probe exists its section stays at the zero state, which is a
-// valid (empty) survey.
-void WindowsDeviceInfo::QueryOsInfo() {}
-void WindowsDeviceInfo::QueryCpuInfo() {}
-void WindowsDeviceInfo::QueryMemoryInfo() {}
-void WindowsDeviceInfo::QueryDisplayAdapters() {}
-void WindowsDeviceInfo::QueryNetworkAdaptersFromIpHelper() {}
-void WindowsDeviceInfo::QueryNetworkAdaptersFromRegistry() {}
+void WindowsDeviceInfo::QueryOsInfo() { m_survey.os = ReadOsInfo(WindowsRegistry(), NativeProcessorArchitecture()); }
+
+void WindowsDeviceInfo::QueryDisplayAdapters() {
+    Device::QueryDisplayAdapters(m_survey.displays, [](uint32_t index) -> std::optional<DisplayDeviceRow> {
+        DISPLAY_DEVICEA device{};
+        device.cb = sizeof device;
+        if (!EnumDisplayDevicesA(nullptr, index, &device, EDD_GET_DEVICE_INTERFACE_NAME)) return std::nullopt;
+        return DisplayDeviceRow{(device.StateFlags & DISPLAY_DEVICE_ATTACHED_TO_DESKTOP) != 0,
+                                std::string(device.DeviceKey, strnlen(device.DeviceKey, sizeof device.DeviceKey))};
+    }, WindowsRegistry());
+}
 
 }  // namespace Device

@@ -1,0 +1,62 @@
+// survey.exe: surveys this machine as a check would and prints the survey log, followed by what a reader
+// chasing a wrong report also wants to see.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "device/network_adapters.h"
+#include "device/windows_device_info.h"
+#include "report/report_text.h"
+
+namespace {
+
+std::string ComputerName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) ? name : "";
+}
+
+std::string UserName() {
+    char name[257] = {};
+    DWORD size = sizeof name;
+    return GetUserNameA(name, &size) ? name : "";
+}
+
+}  // namespace
+
+int main() {
+    LARGE_INTEGER frequency{}, start{}, end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const auto survey = std::make_unique<Device::WindowsDeviceInfo>();
+    QueryPerformanceCounter(&end);
+
+    CheckReport report;
+    survey->GetOsInfo(report.os);
+    survey->GetCpuInfo(report.cpu);
+    survey->GetMemoryInfo(report.memory);
+    survey->GetDisplayAdapters(report.displays);
+    Device::NetworkAdapterList networks{};
+    survey->GetNetworkAdapters(networks);
+    report.macAddress = Device::SelectMacAddress(networks);
+    report.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    report.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    report.computerName = ComputerName();
+    report.userName = UserName();
+    WriteSurveyLog(report);
+
+    std::printf("\nDisplay adapters: %d\n", report.displays.count);
+    for (int i = 0; i < report.displays.count; ++i)
+        std::printf("  %d: name \"%s\", chip \"%s\", %uMB\n", i, report.displays.adapters[i].name,
+                    report.displays.adapters[i].chipType, report.displays.adapters[i].memoryMB);
+    std::printf("Network adapters: %d\n", networks.count);
+    for (int i = 0; i < networks.count; ++i) {
+        const Device::NetworkAdapterInfo& a = networks.adapters[i];
+        std::printf("  %d: \"%s\", MAC %s, type \"%s\", connection status %d%s\n", i, a.description, a.macAddress,
+                    a.adapterType, a.connectionStatus, a.connectionStatus == 2 ? " (connected)" : "");
+    }
+    std::printf("Fixed disks: %uMB\n", report.memory.fixedDiskMB);
+    std::printf("Survey time: %.0f ms\n", 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart);
+    return 0;
+}
