@@ -84,7 +84,7 @@ std::string Page(const std::string& title, const std::string& body) {
 }
 
 std::string BarChartSvg(const Chart& chart) {
-    const int labelWidth = 190, barWidth = 260, row = 22, width = labelWidth + barWidth + 60;
+    const int labelWidth = 220, barWidth = 240, row = 22, width = labelWidth + barWidth + 60;
     const int height = static_cast<int>(chart.bars.size()) * row + 4;
     std::string svg = "<svg class=\"chart\" width=\"" + Num(width) + "\" height=\"" + Num(height) +
                       "\" viewBox=\"0 0 " + Num(width) + " " + Num(height) + "\" role=\"img\">";
@@ -96,7 +96,7 @@ std::string BarChartSvg(const Chart& chart) {
         const std::string share = Percent(bar.count, chart.total);
         svg += "<g><title>" + HtmlEscape(bar.label) + "：" + Num(bar.count) + " 台，" + share + "</title>";
         svg += "<text x=\"" + Num(labelWidth - 6) + "\" y=\"" + Num(y + 15) + "\" text-anchor=\"end\">" +
-               HtmlEscape(Shorten(bar.label, 24)) + "</text>";
+               HtmlEscape(Shorten(bar.label, 30)) + "</text>";
         svg += "<rect class=\"bar\" x=\"" + Num(labelWidth) + "\" y=\"" + Num(y + 3) + "\" width=\"" +
                Num(std::max(w, 1)) + "\" height=\"" + Num(row - 6) + "\"/>";
         svg += "<text x=\"" + Num(labelWidth + std::max(w, 1) + 4) + "\" y=\"" + Num(y + 15) + "\">" + share +
@@ -113,7 +113,8 @@ std::string TimelineSvg(const DashboardData& data) {
     const bool hourly = data.bucketSeconds < 86400;
     const int height = 180, top = 10, bottom = 40, left = 40;
     const int slot = rows.empty() ? 20 : std::max(8, std::min(40, 720 / static_cast<int>(rows.size())));
-    const int width = left + slot * static_cast<int>(std::max<size_t>(rows.size(), 1)) + 10;
+    // Wide enough for the last time label even with one bar.
+    const int width = left + slot * static_cast<int>(std::max<size_t>(rows.size(), 1)) + 120;
     int64_t largest = 1;
     for (const auto& r : rows) largest = std::max(largest, r.successes + r.refusals + r.malformed);
     const int plot = height - top - bottom;
