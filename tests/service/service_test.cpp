@@ -2,6 +2,7 @@
 // the admin pages and what they do with hostile text.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 
 #include "report/report_submit.h"
 #include "report/text_encoding.h"
@@ -124,6 +125,21 @@ TEST(ReportRules, BodySizeBoundary) {
     ExpectReply(fx.Report(CheckerPayload(f)), 413, Replies::kTooLarge);
     ExpectReply(ReportService::TooLarge(), 413, Replies::kTooLarge);
     EXPECT_EQ(fx.store->Dashboard()->successes, 1);
+}
+
+// A database that fails mid-way: the sender is told so, and nothing of the report stays behind.
+TEST(ReportRules, NoAcknowledgementWithoutACommit) {
+    ServiceFixture fx;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(fx.dir.File("reports.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE enrolments", nullptr, nullptr, nullptr), SQLITE_OK);
+    ExpectReply(fx.Report(CheckerPayload(ReportFields{})), 503, Replies::kServerError);
+    sqlite3_stmt* count = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM reports", -1, &count, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(count, 0), 0);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
 }
 
 TEST(ReportRules, OtherMethodsAndPaths) {
