@@ -1,0 +1,191 @@
+// report-service: receives the checker's reports, keeps them in SQLite and shows what came in.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "service/http_server.h"
+#include "service/service.h"
+#include "service/store.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: report-service [options]\n"
+    "\n"
+    "Receives the enrolment checker's reports at POST /act/score/pcinfo/add, keeps them in SQLite and\n"
+    "serves the registration page (/register), the admin dashboard (/) and the export (/reports.csv).\n"
+    "\n"
+    "  --listen HOST:PORT     address to listen on (default 127.0.0.1:8360; port 0 picks a free one)\n"
+    "  --db PATH              SQLite database (default var/reports.db; folders are created)\n"
+    "  --admin-token TOKEN    token for the dashboard and the export (default: a new one, printed at start)\n"
+    "  --require-registered   refuse reports of accounts not registered at /register\n"
+    "  --threads N            requests served at once (default 64)\n"
+    "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
+    "  --quiet                no line per request\n"
+    "  --help                 this text\n";
+
+struct Flags {
+    std::string host = "127.0.0.1";
+    int port = 8360;
+    std::string db = "var/reports.db";
+    std::string token;
+    bool requireRegistered = false;
+    int threads = 64;
+    bool bench = false;
+    bool quiet = false;
+};
+
+bool ParseListen(const std::string& text, Flags& flags) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    const std::string port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+    const int value = std::atoi(port.c_str());
+    if (value > 65535) return false;
+    flags.host = text.substr(0, colon);
+    flags.port = value;
+    return true;
+}
+
+// 0: go on; otherwise the exit code.
+int ParseFlags(int argc, char** argv, Flags& flags) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "report-service: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return -1;
+        } else if (arg == "--listen") {
+            const char* v = value("--listen");
+            if (!v) return 2;
+            if (!ParseListen(v, flags)) {
+                std::fprintf(stderr, "report-service: --listen wants HOST:PORT, not %s\n", v);
+                return 2;
+            }
+        } else if (arg == "--db") {
+            const char* v = value("--db");
+            if (!v) return 2;
+            flags.db = v;
+        } else if (arg == "--admin-token") {
+            const char* v = value("--admin-token");
+            if (!v) return 2;
+            flags.token = v;
+            if (flags.token.empty()) {
+                std::fprintf(stderr, "report-service: --admin-token must not be empty\n");
+                return 2;
+            }
+        } else if (arg == "--threads") {
+            const char* v = value("--threads");
+            if (!v) return 2;
+            flags.threads = std::atoi(v);
+            if (flags.threads < 1 || flags.threads > 1024) {
+                std::fprintf(stderr, "report-service: --threads wants 1 to 1024\n");
+                return 2;
+            }
+        } else if (arg == "--require-registered") {
+            flags.requireRegistered = true;
+        } else if (arg == "--bench-endpoint") {
+            flags.bench = true;
+        } else if (arg == "--quiet") {
+            flags.quiet = true;
+        } else {
+            std::fprintf(stderr, "report-service: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+std::string NewToken() {
+    unsigned char bytes[16] = {};
+    std::ifstream random("/dev/urandom", std::ios::binary);
+    if (!random.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return {};
+    static const char* hex = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token += hex[b >> 4];
+        token += hex[b & 15];
+    }
+    return token;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Flags flags;
+    if (const int rc = ParseFlags(argc, argv, flags)) return rc < 0 ? 0 : rc;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    std::error_code ec;
+    const auto parent = std::filesystem::path(flags.db).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    std::string error;
+    auto store = Service::Store::Open(flags.db, error);
+    if (!store) {
+        std::fprintf(stderr, "report-service: cannot open %s: %s\n", flags.db.c_str(), error.c_str());
+        return 1;
+    }
+    const bool generated = flags.token.empty();
+    if (generated) flags.token = NewToken();
+    if (flags.token.empty()) {
+        std::fprintf(stderr, "report-service: cannot make an admin token\n");
+        return 1;
+    }
+
+    // Signals are taken by one thread with sigwait, so no handler runs in the middle of a request.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Service::ReportService service(*store, {flags.token, flags.requireRegistered});
+    Service::ServerOptions options;
+    options.host = flags.host;
+    options.port = flags.port;
+    options.threads = flags.threads;
+    options.benchEndpoint = flags.bench;
+    if (!flags.quiet) options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    Service::HttpServer server(service, options);
+    const int port = server.Bind();
+    if (port <= 0) {
+        std::fprintf(stderr, "report-service: cannot listen on %s:%d\n", flags.host.c_str(), flags.port);
+        return 1;
+    }
+    std::printf("database %s\n", flags.db.c_str());
+    if (generated) std::printf("admin token %s\n", flags.token.c_str());
+    std::printf("dashboard http://%s:%d/?token=…  registration http://%s:%d/register\n", flags.host.c_str(), port,
+                flags.host.c_str(), port);
+    if (flags.requireRegistered) std::printf("reports of unregistered accounts are refused\n");
+    std::printf("listening on %s:%d\n", flags.host.c_str(), port);
+
+    std::thread waiter([&server, &stopSignals] {
+        int signo = 0;
+        sigwait(&stopSignals, &signo);
+        std::printf("signal %d: stopping\n", signo);
+        // Run may not have started yet; keep asking until the listening loop has ended.
+        for (int i = 0; i < 500 && !server.IsRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        server.Stop();
+    });
+    const bool ok = server.Run();
+    // Run can also end by itself (a socket error): wake the waiter so it can be joined.
+    kill(getpid(), SIGTERM);
+    waiter.join();
+    store.reset();  // closes the database: the WAL is checkpointed
+    std::printf("stopped\n");
+    return ok ? 0 : 1;
+}

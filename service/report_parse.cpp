@@ -1,0 +1,173 @@
+#include "service/report_parse.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "service/service_text.h"
+
+namespace Service {
+
+namespace {
+
+bool ParseInt(const std::string& text, int64_t& value) {
+    if (text.empty() || text.size() > 18) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+ParseResult ParseReport(std::string_view body) {
+    ParseResult result;
+    const auto text = ServiceText::ToUtf8(body);
+    if (!text) {
+        result.error = "body is neither UTF-8 nor GB18030";
+        return result;
+    }
+    const auto doc = nlohmann::json::parse(*text, nullptr, false);
+    if (doc.is_discarded()) {
+        result.error = "not JSON";
+        return result;
+    }
+    if (!doc.is_object() || doc.size() != 1 || !doc.contains("param")) {
+        result.error = "not an object with the one key param";
+        return result;
+    }
+    const auto& param = doc["param"];
+    if (!param.is_array() || param.size() != 14) {
+        result.error = "param is not an array of 14 elements";
+        return result;
+    }
+    for (size_t i = 0; i < 14; ++i) {
+        const bool number = i == 4 || i == 5;
+        if (number ? !param[i].is_number_integer() : !param[i].is_string()) {
+            result.error = "element " + std::to_string(i) + (number ? " is not an integer" : " is not a string");
+            return result;
+        }
+    }
+    Report r;
+    r.account = ServiceText::Trim(param[0].get<std::string>());
+    if (r.account.empty() || ServiceText::CodePointCount(r.account) > kMaxAccountChars) {
+        result.error = "account empty or too long";
+        return result;
+    }
+    if (ServiceText::Trim(param[1].get<std::string>()) != r.account) {
+        result.error = "the two account elements differ";
+        return result;
+    }
+    r.mac = param[2].get<std::string>();
+    r.cpuName = param[3].get<std::string>();
+    r.cpuCount = param[4].get<int64_t>();
+    r.clockMHz = param[5].get<int64_t>();
+    r.memoryMB = param[6].get<std::string>();
+    r.displays = param[7].get<std::string>();
+    r.resolution = param[8].get<std::string>();
+    r.os = param[9].get<std::string>();
+    r.computerName = param[10].get<std::string>();
+    r.machineKey = MachineKey(r.mac, r.cpuName, r.displays, r.computerName);
+    result.report = std::move(r);
+    return result;
+}
+
+std::string MachineKey(const std::string& mac, const std::string& cpuName, const std::string& displays,
+                       const std::string& computerName) {
+    std::string hex;
+    bool usable = true;
+    for (char c : mac) {
+        if (c == '-' || c == ':' || c == ' ') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            usable = false;
+            break;
+        }
+        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    // An all-zero or all-F address is what broken drivers report; it would lock out every such machine.
+    if (usable && hex.size() == 12 && hex != "000000000000" && hex != "FFFFFFFFFFFF") return "mac:" + hex;
+    // Unit separators keep "a"+"bc" apart from "ab"+"c".
+    return "fp:" + cpuName + "\x1f" + displays + "\x1f" + computerName;
+}
+
+std::vector<DisplayItem> SplitDisplayList(const std::string& displays) {
+    std::vector<DisplayItem> items;
+    if (displays.empty()) return items;
+    size_t start = 0;
+    while (start <= displays.size()) {
+        size_t end = displays.find('|', start);
+        if (end == std::string::npos) end = displays.size();
+        const std::string item = displays.substr(start, end - start);
+        // chip;name;MB;0: the chip is the first field, the MB the second-to-last, so a ';' inside the
+        // adapter name does not shift them.
+        DisplayItem d;
+        const size_t p1 = item.find(';');
+        const size_t p3 = item.rfind(';');
+        const size_t p2 = (p3 == std::string::npos || p3 == 0) ? std::string::npos : item.rfind(';', p3 - 1);
+        d.chip = item.substr(0, p1);
+        if (p1 != std::string::npos && p2 != std::string::npos && p1 < p2) {
+            d.name = item.substr(p1 + 1, p2 - p1 - 1);
+            const std::string mb = item.substr(p2 + 1, p3 - p2 - 1);
+            const bool negative = !mb.empty() && mb[0] == '-';
+            int64_t v = 0;
+            if (ParseInt(negative ? mb.substr(1) : mb, v)) d.memoryMB = negative ? -v : v;
+        }
+        items.push_back(std::move(d));
+        start = end + 1;
+    }
+    return items;
+}
+
+std::string CpuVendor(const std::string& cpuName) {
+    const std::string lower = Lower(cpuName);
+    if (lower.find("intel") != std::string::npos) return "Intel";
+    if (lower.find("amd") != std::string::npos || lower.find("ryzen") != std::string::npos ||
+        lower.find("athlon") != std::string::npos)
+        return "AMD";
+    if (ServiceText::Trim(cpuName).empty()) return "未知";
+    return "其他";
+}
+
+std::string ClockBand(int64_t mhz) {
+    if (mhz <= 0) return "未测得";
+    const int64_t band = mhz / 400;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f–%.1f GHz", band * 0.4, (band + 1) * 0.4);
+    return text;
+}
+
+std::string MemoryBand(const std::string& memoryMB) {
+    int64_t mb = 0;
+    if (!ParseInt(memoryMB, mb) || mb == 0) return "未知";
+    // Installed memory shows a little less than its size (8 GB reads as about 8067 MB): round to GB first.
+    const int64_t gb = (mb + 512) / 1024;
+    if (gb <= 2) return "≤2 GB";
+    if (gb <= 4) return "3–4 GB";
+    if (gb <= 8) return "5–8 GB";
+    if (gb <= 16) return "9–16 GB";
+    if (gb <= 32) return "17–32 GB";
+    return ">32 GB";
+}
+
+std::string VramBand(int64_t mb) {
+    if (mb <= 0) return "未知";
+    if (mb <= 256) return "≤256 MB";
+    if (mb <= 512) return "257–512 MB";
+    if (mb <= 1024) return "0.5–1 GB";
+    if (mb <= 2048) return "1–2 GB";
+    if (mb <= 4096) return "2–4 GB";
+    if (mb <= 8192) return "4–8 GB";
+    return ">8 GB";
+}
+
+}  // namespace Service

@@ -1,0 +1,26 @@
+#pragma once
+// Text handling for the report service: what arrives may be UTF-8 or the players' ANSI code page (GB18030
+// family), and everything a player wrote ends up in HTML and CSV written for the admin.
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ServiceText {
+
+bool IsValidUtf8(std::string_view bytes);
+// Valid UTF-8 as it is, otherwise decoded as GB18030; nothing when it is neither.
+std::optional<std::string> ToUtf8(std::string_view bytes);
+// GB18030 bytes of UTF-8 text; nothing when the text is not valid UTF-8.
+std::optional<std::string> Utf8ToGb18030(std::string_view utf8);
+// Count of code points of valid UTF-8 text.
+size_t CodePointCount(std::string_view utf8);
+
+std::string HtmlEscape(std::string_view text);
+// One CSV field, always quoted. Text that a spreadsheet would take for a formula gets a leading apostrophe.
+std::string CsvField(std::string_view text);
+// application/x-www-form-urlencoded and query values: '+' is a blank, %XX a byte.
+std::string UrlDecode(std::string_view text);
+std::string Trim(std::string_view text);
+
+}  // namespace ServiceText

@@ -1,0 +1,412 @@
+// The request handling, without sockets: the rules, every reply as the checker shows it, registration,
+// the admin pages and what they do with hostile text.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include "report/report_submit.h"
+#include "report/text_encoding.h"
+#include "service/pages.h"
+#include "service/service_text.h"
+#include "service_test_support.h"
+
+namespace {
+
+using namespace Service;
+
+// What the checker's message box would show for this reply body.
+std::string Shown(const std::string& body) {
+    return TextEncoding::Utf16ToUtf8(ExtractReplyMessage(TextEncoding::Utf8ToUtf16(body)));
+}
+
+void ExpectReply(const HttpResponse& r, int status, const char* message) {
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.contentType, "application/json; charset=utf-8");
+    EXPECT_EQ(Shown(r.body), message) << r.body;
+    // Well-formed JSON with message as its last member, short enough for the checker's 256-unit buffer and
+    // nothing that it would show as an escape.
+    const auto doc = nlohmann::json::parse(r.body, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.body;
+    EXPECT_EQ(doc.value("message", ""), message);
+    EXPECT_EQ(r.body.rfind("\"message\":\""), r.body.find("\"message\":\""));
+    EXPECT_EQ(r.body.substr(r.body.size() - 2), "\"}");
+    EXPECT_LT(TextEncoding::Utf8ToUtf16(r.body).size(), 256u);
+    EXPECT_EQ(r.body.find('\\'), std::string::npos);
+}
+
+struct Step {
+    const char* label;
+    ReportFields fields;
+    const char* message;
+};
+
+ReportFields Fields(const std::string& account, const std::string& mac, const std::string& computer = "PC01") {
+    ReportFields f;
+    f.account = account;
+    f.mac = mac;
+    f.computer = computer;
+    return f;
+}
+
+TEST(ReportRules, OneSuccessPerAccountAndPerMachine) {
+    ServiceFixture fx;
+    const Step steps[] = {
+        {"first report", Fields("alice", "00-11-22-33-44-55"), Replies::kSuccess},
+        {"same account, same machine", Fields("alice", "00-11-22-33-44-55"), Replies::kAccountUsed},
+        {"other account, same machine", Fields("bob", "00-11-22-33-44-55"), Replies::kMachineUsed},
+        {"same machine written differently", Fields("bob", "00:11:22:33:44:55"), Replies::kMachineUsed},
+        {"same account, other machine", Fields("alice", "66-77-88-99-AA-BB"), Replies::kAccountUsed},
+        {"other account, other machine", Fields("bob", "66-77-88-99-AA-BB"), Replies::kSuccess},
+        {"no MAC: fingerprint", Fields("carol", "", "PC02"), Replies::kSuccess},
+        {"no MAC, same fingerprint", Fields("dave", "", "PC02"), Replies::kMachineUsed},
+        {"zero MAC counts as none", Fields("dave", "00-00-00-00-00-00", "PC02"), Replies::kMachineUsed},
+        {"no MAC, other computer name", Fields("dave", "", "PC03"), Replies::kSuccess},
+        {"a refused account tries again", Fields("bob", "CC-CC-CC-CC-CC-CC"), Replies::kAccountUsed},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.label);
+        ExpectReply(fx.Report(CheckerPayload(s.fields)), 200, s.message);
+    }
+    const auto data = fx.store->Dashboard();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->successes, 4);
+    EXPECT_EQ(data->accountUsed, 3);
+    EXPECT_EQ(data->machineUsed, 4);
+    EXPECT_EQ(data->machines.size(), 4u);
+    // The success reply carries the points, and so does the record.
+    const auto doc = nlohmann::json::parse(fx.Report(CheckerPayload(Fields("erin", "12-12-12-12-12-12"))).body);
+    EXPECT_EQ(doc["points"], kRewardPoints);
+    const auto rows = fx.store->Reports();
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->back().outcome, "success");
+    EXPECT_EQ(rows->back().points, kRewardPoints);
+}
+
+TEST(ReportRules, AnsiAndUtf8SpellingsAreOneAccount) {
+    ServiceFixture fx;
+    ExpectReply(fx.Report(CheckerPayload(Fields("\xCD\xE6\xBC\xD2\xD2\xBB", "00-11-22-33-44-55"))), 200,
+                Replies::kSuccess);
+    ExpectReply(fx.Report(CheckerPayload(Fields("玩家一", "66-77-88-99-AA-BB"))), 200, Replies::kAccountUsed);
+    const auto rows = fx.store->Reports();
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 2u);
+    EXPECT_EQ((*rows)[0].report.account, "玩家一");
+    // The raw body is kept as it came, in the code page it came in.
+    EXPECT_EQ((*rows)[0].rawBody, CheckerPayload(Fields("\xCD\xE6\xBC\xD2\xD2\xBB", "00-11-22-33-44-55")));
+}
+
+TEST(ReportRules, MalformedReportsAreRefusedAndCounted) {
+    ServiceFixture fx;
+    ReportFields quote = Fields("pla\"yer", "00-11-22-33-44-55");
+    const std::string bodies[] = {"", "{", "[]", "{\"param\":[]}", CheckerPayload(quote),
+                                  CheckerPayload(ReportFields{}).substr(0, 100)};
+    for (const auto& body : bodies) {
+        SCOPED_TRACE(body);
+        ExpectReply(fx.Report(body), 400, Replies::kMalformed);
+    }
+    const auto data = fx.store->Dashboard();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->malformed, 6);
+    EXPECT_EQ(data->successes, 0);
+    EXPECT_TRUE(fx.store->Reports()->empty());  // only accepted reports are exported
+}
+
+TEST(ReportRules, BodySizeBoundary) {
+    ServiceFixture fx;
+    // A well-formed report padded to exactly the limit is processed; one byte more is refused unread.
+    ReportFields f = Fields("big", "00-11-22-33-44-55");
+    f.cpu.clear();
+    f.cpu = std::string(kMaxReportBody - CheckerPayload(f).size(), 'x');
+    ASSERT_EQ(CheckerPayload(f).size(), kMaxReportBody);
+    ExpectReply(fx.Report(CheckerPayload(f)), 200, Replies::kSuccess);
+    f.account = "bigger";
+    f.mac = "66-77-88-99-AA-BB";
+    f.cpu += "x";
+    ExpectReply(fx.Report(CheckerPayload(f)), 413, Replies::kTooLarge);
+    ExpectReply(ReportService::TooLarge(), 413, Replies::kTooLarge);
+    EXPECT_EQ(fx.store->Dashboard()->successes, 1);
+}
+
+// A database that fails mid-way: the sender is told so, and nothing of the report stays behind.
+TEST(ReportRules, NoAcknowledgementWithoutACommit) {
+    ServiceFixture fx;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(fx.dir.File("reports.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE enrolments", nullptr, nullptr, nullptr), SQLITE_OK);
+    ExpectReply(fx.Report(CheckerPayload(ReportFields{})), 503, Replies::kServerError);
+    sqlite3_stmt* count = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM reports", -1, &count, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(count, 0), 0);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
+}
+
+TEST(ReportRules, OtherMethodsAndPaths) {
+    ServiceFixture fx;
+    ExpectReply(fx.Get(kReportPath), 405, Replies::kMalformed);
+    EXPECT_EQ(fx.Get("/nothing").status, 404);
+    EXPECT_EQ(fx.Post("/", "x").status, 404);
+}
+
+TEST(RequireRegistered, UnregisteredAccountsAreRefusedUntilRegistered) {
+    ServiceFixture fx(/*requireRegistered=*/true);
+    ExpectReply(fx.Report(CheckerPayload(Fields("玩家一", "00-11-22-33-44-55"))), 200, Replies::kNotRegistered);
+    EXPECT_EQ(fx.Post("/register", "account=%E7%8E%A9%E5%AE%B6%E4%B8%80").status, 200);
+    // The refusal did not use up the machine.
+    ExpectReply(fx.Report(CheckerPayload(Fields("\xCD\xE6\xBC\xD2\xD2\xBB", "00-11-22-33-44-55"))), 200,
+                Replies::kSuccess);
+    EXPECT_EQ(fx.store->Dashboard()->notRegistered, 1);
+}
+
+TEST(RequireRegistered, OffByDefault) {
+    ServiceFixture fx;
+    ExpectReply(fx.Report(CheckerPayload(Fields("nobody", "00-11-22-33-44-55"))), 200, Replies::kSuccess);
+}
+
+struct RegisterCase {
+    const char* label;
+    std::string form;
+    int status;
+    std::string notice;  // a piece of the page's notice
+};
+
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+TEST(Register, AccountNamesAreCheckedAndUnique) {
+    ServiceFixture fx;
+    const std::string wan = "%E7%8E%A9";  // 玩: two bytes in GB18030
+    const std::string emoji = "%F0%9F%98%80";  // four bytes in GB18030
+    const RegisterCase cases[] = {
+        {"plain", "account=player1", 200, "注册成功：player1"},
+        {"blanks trimmed, then a duplicate", "account=+player1+", 409, "已被注册"},
+        {"chinese", "account=" + wan + "%E5%AE%B6", 200, "注册成功：玩家"},
+        {"empty", "account=", 400, "请填写账号名"},
+        {"only blanks", "account=+++", 400, "请填写账号名"},
+        {"missing field", "name=x", 400, "请填写账号名"},
+        {"64 ASCII characters", "account=" + std::string(64, 'b'), 200, "注册成功"},
+        {"65 characters", "account=" + std::string(65, 'c'), 400, "太长"},
+        {"63 chinese characters: 126 bytes for the checker", "account=" + Repeat(wan, 63), 200, "注册成功"},
+        {"64 chinese characters: 128 bytes for the checker", "account=" + Repeat(wan, 64), 400, "检测程序无法填写"},
+        {"32 four-byte characters", "account=" + Repeat(emoji, 32), 400, "检测程序无法填写"},
+        {"not UTF-8", "account=%CD%E6", 400, "UTF-8"},
+        {"control character", "account=a%01b", 400, "控制字符"},
+        {"a double quote breaks the checker's report", "account=a%22b", 400, "不能含有"},
+        {"a backslash too", "account=a%5Cb", 400, "不能含有"},
+        {"markup is a legal name", "account=%3Cscript%3Ex%3C%2Fscript%3E", 200, "注册成功"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto r = fx.Post("/register", c.form);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.body.find(ServiceText::HtmlEscape(c.notice)), std::string::npos) << r.body;
+        EXPECT_EQ(r.body.find("<script>"), std::string::npos);
+    }
+    const auto accounts = fx.store->Accounts();
+    ASSERT_TRUE(accounts);
+    EXPECT_EQ(accounts->size(), 5u);
+}
+
+TEST(Register, TheListIsForTheAdminOnly) {
+    ServiceFixture fx;
+    fx.Post("/register", "account=visible-only-to-admin");
+    const auto open = fx.Get("/register");
+    EXPECT_EQ(open.status, 200);
+    EXPECT_NE(open.body.find("<form"), std::string::npos);
+    EXPECT_EQ(open.body.find("visible-only-to-admin"), std::string::npos);
+    const auto admin = fx.Get("/register", "secret-token");
+    EXPECT_NE(admin.body.find("visible-only-to-admin"), std::string::npos);
+}
+
+struct AuthCase {
+    const char* label;
+    std::string header;
+    std::string value;
+    std::string query;
+    bool admitted;
+};
+
+TEST(AdminPages, NeedTheToken) {
+    ServiceFixture fx;
+    const AuthCase cases[] = {
+        {"nothing", "", "", "", false},
+        {"wrong query token", "", "", "secret-tokeN", false},
+        {"token prefix", "", "", "secret", false},
+        {"query token", "", "", "secret-token", true},
+        {"cookie", "cookie", "a=b; zorv_admin=secret-token", "", true},
+        {"wrong cookie", "cookie", "zorv_admin=nope", "", false},
+        {"header", "x-admin-token", "secret-token", "", true},
+        {"bearer", "authorization", "Bearer secret-token", "", true},
+        {"basic is not bearer", "authorization", "Basic secret-token", "", false},
+    };
+    for (const char* path : {"/", "/reports.csv"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(path) + " " + c.label);
+            HttpRequest r;
+            r.method = "GET";
+            r.path = path;
+            if (!c.header.empty()) r.headers.emplace(c.header, c.value);
+            if (!c.query.empty()) r.query.emplace("token", c.query);
+            const auto response = fx.service->Handle(r);
+            EXPECT_EQ(response.status, c.admitted ? 200 : 401);
+            const bool setsCookie = response.headers.count("Set-Cookie") > 0;
+            EXPECT_EQ(setsCookie, c.admitted && !c.query.empty());
+        }
+    }
+}
+
+TEST(AdminPages, AnEmptyTokenAdmitsNobody) {
+    ServiceFixture fx(false, "");
+    HttpRequest r;
+    r.method = "GET";
+    r.path = "/";
+    r.query.emplace("token", "");
+    r.headers.emplace("x-admin-token", "");
+    EXPECT_EQ(fx.service->Handle(r).status, 401);
+}
+
+// A quote and a script tag in every text the checker sends: kept as sent, harmless on every page.
+TEST(HostileText, StoredIntactAndEscapedOnThePages) {
+    ServiceFixture fx;
+    const std::string evil = "x\"<script>alert(1)</script>";
+    nlohmann::json param = nlohmann::json::array();
+    for (int i = 0; i < 14; ++i) {
+        if (i == 4 || i == 5) param.push_back(3);
+        else param.push_back(evil + std::to_string(i == 1 ? 0 : i));
+    }
+    param[7] = evil + ";" + evil + ";512;0";
+    const std::string body = nlohmann::json{{"param", param}}.dump();
+    ExpectReply(fx.Report(body), 200, Replies::kSuccess);
+    fx.Post("/register", "account=%3Cscript%3Ealert(2)%3C%2Fscript%3E%22");  // refused for its quote
+    fx.Post("/register", "account=%3Cscript%3Ealert(2)%3C%2Fscript%3E");
+
+    const auto rows = fx.store->Reports();
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    const Report& r = (*rows)[0].report;
+    EXPECT_EQ(r.account, evil + "0");
+    EXPECT_EQ(r.mac, evil + "2");
+    EXPECT_EQ(r.cpuName, evil + "3");
+    EXPECT_EQ(r.memoryMB, evil + "6");
+    EXPECT_EQ(r.displays, evil + ";" + evil + ";512;0");
+    EXPECT_EQ(r.resolution, evil + "8");
+    EXPECT_EQ(r.os, evil + "9");
+    EXPECT_EQ(r.computerName, evil + "10");
+    EXPECT_EQ((*rows)[0].rawBody, body);
+
+    for (const char* path : {"/", "/register"}) {
+        SCOPED_TRACE(path);
+        const auto page = fx.Get(path, "secret-token");
+        EXPECT_EQ(page.status, 200);
+        EXPECT_EQ(page.body.find("<script"), std::string::npos);
+        EXPECT_EQ(page.body.find("x\"<"), std::string::npos);
+        EXPECT_NE(page.body.find("&lt;script&gt;"), std::string::npos);
+        ASSERT_TRUE(page.headers.count("Content-Security-Policy"));
+        EXPECT_NE(page.headers.find("Content-Security-Policy")->second.find("default-src 'none'"), std::string::npos);
+    }
+    const auto dashboard = fx.Get("/", "secret-token").body;
+    // The texts the dashboard shows: OS, resolution and chip, each escaped.
+    for (const char* shown : {"9", "8"}) {
+        SCOPED_TRACE(shown);
+        EXPECT_NE(dashboard.find(ServiceText::HtmlEscape(evil) + shown), std::string::npos);
+    }
+    const auto csv = fx.Get("/reports.csv", "secret-token").body;
+    EXPECT_NE(csv.find(ServiceText::CsvField(evil + "10")), std::string::npos);
+    EXPECT_NE(csv.find(ServiceText::CsvField(body)), std::string::npos);
+}
+
+TEST(ReportsCsv, EveryAcceptedReportWithAByteOrderMark) {
+    ServiceFixture fx;
+    fx.Report(CheckerPayload(Fields("\xCD\xE6\xBC\xD2", "00-11-22-33-44-55")));
+    fx.Report(CheckerPayload(Fields("\xCD\xE6\xBC\xD2", "00-11-22-33-44-55")));
+    fx.Report("not json");
+    ReportFields formula = Fields("=HYPERLINK(\x27x\x27)", "66-77-88-99-AA-BB");
+    fx.Report(CheckerPayload(formula));
+    const auto r = fx.Get("/reports.csv", "secret-token");
+    ASSERT_EQ(r.status, 200);
+    EXPECT_EQ(r.contentType, "text/csv; charset=utf-8");
+    EXPECT_EQ(r.body.substr(0, 3), "\xEF\xBB\xBF");
+    size_t lines = 0;
+    for (size_t p = 0; (p = r.body.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+    EXPECT_EQ(lines, 4u);  // header and three accepted reports; the malformed one is not exported
+    EXPECT_NE(r.body.find(",success,20,\"玩家\","), std::string::npos);
+    EXPECT_NE(r.body.find(",account_used,0,\"玩家\","), std::string::npos);
+    EXPECT_NE(r.body.find("\"'=HYPERLINK('x')\""), std::string::npos);
+    // The raw body of a code-page report is exported as UTF-8 text.
+    EXPECT_NE(r.body.find("\"{\"\"param\"\":[\"\"玩家\"\""), std::string::npos);
+}
+
+TEST(Dashboard, ChartsAreSharesOfDistinctMachines) {
+    ServiceFixture fx;
+    ReportFields a = Fields("a", "00-00-00-00-00-01");
+    a.cpu = "Intel(R) Core(TM) i5-4590 CPU @ 3.30GHz";
+    a.displays = "GeForce GTX 960;NVIDIA GeForce GTX 960;2048;0|Intel HD;Intel(R) HD Graphics;512;0";
+    ReportFields b = Fields("b", "00-00-00-00-00-02");
+    b.cpu = "Intel(R) Core(TM) i7 CPU";
+    b.displays = "GeForce GTX 960;NVIDIA GeForce GTX 960;4096;0";
+    b.mhz = 3600;
+    ReportFields c = Fields("c", "00-00-00-00-00-03");
+    c.cpu = "AMD Ryzen 5 3600";
+    c.displays = "";
+    c.memory = "16384";
+    for (const auto& f : {a, b, c}) fx.Report(CheckerPayload(f));
+    fx.Report(CheckerPayload(Fields("a", "00-00-00-00-00-09")));  // refused: not a machine of the charts
+
+    const auto data = fx.store->Dashboard();
+    ASSERT_TRUE(data);
+    const auto charts = HardwareCharts(data->machines);
+    auto find = [&](const std::string& titleStart, const std::string& label) -> int64_t {
+        for (const auto& chart : charts) {
+            if (chart.title.rfind(titleStart, 0) != 0) continue;
+            EXPECT_EQ(chart.total, 3);
+            for (const auto& bar : chart.bars)
+                if (bar.label == label) return bar.count;
+            return 0;
+        }
+        ADD_FAILURE() << "no chart " << titleStart;
+        return -1;
+    };
+    EXPECT_EQ(find("CPU 厂商", "Intel"), 2);
+    EXPECT_EQ(find("CPU 厂商", "AMD"), 1);
+    EXPECT_EQ(find("CPU 核数", "4 核"), 3);
+    EXPECT_EQ(find("CPU 主频", "2.8–3.2 GHz"), 2);
+    EXPECT_EQ(find("CPU 主频", "3.6–4.0 GHz"), 1);
+    EXPECT_EQ(find("内存", "5–8 GB"), 2);
+    EXPECT_EQ(find("内存", "9–16 GB"), 1);
+    EXPECT_EQ(find("显卡芯片", "GeForce GTX 960"), 2);
+    EXPECT_EQ(find("显卡芯片", "Intel HD"), 1);
+    EXPECT_EQ(find("显卡芯片", "（无）"), 1);
+    EXPECT_EQ(find("显存", "1–2 GB"), 1);  // the larger of a machine's two adapters
+    EXPECT_EQ(find("显存", "2–4 GB"), 1);
+    EXPECT_EQ(find("显存", "未知"), 1);
+    EXPECT_EQ(find("屏幕分辨率", "1920 x 1080"), 3);
+    EXPECT_EQ(find("操作系统", "Windows 7 Professional 64-Bit"), 3);
+
+    const auto page = fx.Get("/", "secret-token").body;
+    EXPECT_NE(page.find("<title>Intel：2 台，66.7%</title>"), std::string::npos);
+    EXPECT_NE(page.find("<title>AMD：1 台，33.3%</title>"), std::string::npos);
+    EXPECT_NE(page.find("成功 3，拒绝 1，格式错误 0</title>"), std::string::npos);
+    EXPECT_EQ(page.find("http://"), std::string::npos);  // nothing to fetch from anywhere
+    EXPECT_EQ(page.find("https://"), std::string::npos);
+}
+
+TEST(Dashboard, TheLongTailFoldsIntoOneBar) {
+    std::vector<Report> machines(20);
+    for (size_t i = 0; i < machines.size(); ++i) machines[i].resolution = std::to_string(1000 + i) + " x 700";
+    machines[0].resolution = machines[1].resolution = "1920 x 1080";
+    const auto charts = HardwareCharts(machines);
+    const Chart& screens = charts.back();
+    ASSERT_EQ(screens.bars.size(), 12u);
+    EXPECT_EQ(screens.bars.front().label, "1920 x 1080");
+    EXPECT_EQ(screens.bars.front().count, 2);
+    EXPECT_EQ(screens.bars.back().label, "其他");
+    int64_t sum = 0;
+    for (const auto& bar : screens.bars) sum += bar.count;
+    EXPECT_EQ(sum, 20);
+}
+
+}  // namespace
