@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -70,9 +73,21 @@ private:
     IMessageDisplay* m_previous;
 };
 
+// A log file of this test's own: the C library's tmpfile() names its files with a per-process counter on
+// Windows, so two test processes running side by side can collide.
 struct Log {
-    std::FILE* file = std::tmpfile();
-    ~Log() { std::fclose(file); }
+    Log() {
+        std::random_device random;
+        path = (std::filesystem::temp_directory_path() /
+                ("zorv-check-log-" + std::to_string(random()) + "-" + std::to_string(random())))
+                   .string();
+        file = std::fopen(path.c_str(), "w+b");
+        if (!file) ADD_FAILURE() << "cannot create " << path;
+    }
+    ~Log() {
+        if (file) std::fclose(file);
+        std::remove(path.c_str());
+    }
     std::string Text() const {
         std::fflush(file);
         std::rewind(file);
@@ -82,6 +97,8 @@ struct Log {
         while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
         return text;
     }
+    std::string path;
+    std::FILE* file = nullptr;
 };
 
 struct CurlHandle {
