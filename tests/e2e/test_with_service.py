@@ -1,0 +1,54 @@
+"""The real checker against the real report service: one success per account and per machine."""
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import box_text, close_box, inspector
+from test_report import Checker
+
+SERVICE = os.path.join(harness.ROOT, "build", "host", "service", "report-service")
+
+
+class AgainstTheReportService(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="zorv-e2e-service-")
+        self.service = subprocess.Popen(
+            [SERVICE, "--listen", f"127.0.0.1:{harness.SERVICE_PORT}", "--db", os.path.join(self.dir, "r.db"),
+             "--admin-token", "e2e"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        line = self.service.stdout.readline().decode()
+        deadline = time.monotonic() + 10
+        while "listening" not in line and time.monotonic() < deadline and self.service.poll() is None:
+            line = self.service.stdout.readline().decode()
+        self.assertIn("listening", line)
+
+    def tearDown(self):
+        close_box()
+        self.service.terminate()
+        self.service.wait(10)
+
+    def check(self, checker, account):
+        for box in ((160, 82), (160, 117)):
+            checker.program.click(*box)
+            checker.program.key("ctrl+a", "BackSpace")
+            checker.program.type(account)
+        checker.check()
+        text = box_text(30)
+        close_box()
+        inspector("gone", harness.CAPTION, 5000)
+        return text
+
+    def test_success_then_account_used_then_computer_used(self):
+        checker = Checker()
+        try:
+            self.assertEqual(self.check(checker, "player1"), "提交成功，本账号获得20积分")
+            self.assertEqual(self.check(checker, "player1"), "此账号已经提交成功过，每个账号只能成功一次")
+            self.assertEqual(self.check(checker, "player2"), "此电脑已经提交成功过，每台电脑只能成功一次")
+        finally:
+            checker.program.kill()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
