@@ -15,6 +15,6 @@ bool LoadSkinImage(CImage& image, UINT resourceId);
 // only when GDI could not make the region (out is then empty).
 bool CreateImageRgn(const CImage& source, CRgn& out, int maxWidth, int maxHeight, COLORREF key);
 
-// The region that is the union of the rectangles, made by ExtCreateRegion in large batches rather than
-// one CombineRgn per rectangle.
+// The region that is the union of the rectangles, made by ExtCreateRegion in batches merged pairwise
+// rather than by one CombineRgn per rectangle into an ever larger result.
 bool RegionFromRects(const std::vector<Skin::PixelRect>& rects, CRgn& out);

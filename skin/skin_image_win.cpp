@@ -1,14 +1,34 @@
 #include "skin/skin_image.h"
 
 #include <algorithm>
-#include <cstring>
+#include <utility>
 
 #include "framework/wnd.h"
 
 namespace {
 
-// Rectangles per ExtCreateRegion call; keeps each call's buffer modest (about 64 KB).
-constexpr std::size_t kRectsPerBatch = 4000;
+// Rectangles per ExtCreateRegion call. Some GDI implementations merge the rectangles of one call one by one,
+// at a cost that grows with the square of their number, so the calls stay small and their regions are
+// merged pairwise: each merge then joins regions of similar size.
+constexpr std::size_t kRectsPerBatch = 32;
+
+HRGN RegionOfBatch(const Skin::PixelRect* rects, std::size_t count, std::vector<unsigned char>& buffer) {
+    buffer.assign(sizeof(RGNDATAHEADER) + count * sizeof(RECT), 0);
+    auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
+    auto* boxes = reinterpret_cast<RECT*>(data->Buffer);
+    RECT bounds{rects[0].left, rects[0].top, rects[0].right, rects[0].bottom};
+    for (std::size_t i = 0; i < count; ++i) {
+        const Skin::PixelRect& r = rects[i];
+        boxes[i] = RECT{r.left, r.top, r.right, r.bottom};
+        ::UnionRect(&bounds, &bounds, &boxes[i]);
+    }
+    data->rdh.dwSize = sizeof(RGNDATAHEADER);
+    data->rdh.iType = RDH_RECTANGLES;
+    data->rdh.nCount = static_cast<DWORD>(count);
+    data->rdh.nRgnSize = static_cast<DWORD>(count * sizeof(RECT));
+    data->rdh.rcBound = bounds;
+    return ::ExtCreateRegion(nullptr, static_cast<DWORD>(buffer.size()), data);
+}
 
 }  // namespace
 
@@ -20,34 +40,26 @@ bool LoadSkinImage(CImage& image, UINT resourceId) {
 }
 
 bool RegionFromRects(const std::vector<Skin::PixelRect>& rects, CRgn& out) {
-    if (!out.CreateRectRgn(0, 0, 0, 0)) return false;
+    auto fail = [&out] {
+        out.CreateRectRgn(0, 0, 0, 0);
+        return false;
+    };
+    std::vector<CRgn> parts;
     std::vector<unsigned char> buffer;
     for (std::size_t first = 0; first < rects.size(); first += kRectsPerBatch) {
-        const std::size_t count = std::min(kRectsPerBatch, rects.size() - first);
-        buffer.assign(sizeof(RGNDATAHEADER) + count * sizeof(RECT), 0);
-        auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
-        data->rdh.dwSize = sizeof(RGNDATAHEADER);
-        data->rdh.iType = RDH_RECTANGLES;
-        data->rdh.nCount = static_cast<DWORD>(count);
-        data->rdh.nRgnSize = static_cast<DWORD>(count * sizeof(RECT));
-        RECT bounds{rects[first].left, rects[first].top, rects[first].right, rects[first].bottom};
-        auto* boxes = reinterpret_cast<RECT*>(data->Buffer);
-        for (std::size_t i = 0; i < count; ++i) {
-            const Skin::PixelRect& r = rects[first + i];
-            boxes[i] = RECT{r.left, r.top, r.right, r.bottom};
-            bounds.left = std::min<LONG>(bounds.left, r.left);
-            bounds.top = std::min<LONG>(bounds.top, r.top);
-            bounds.right = std::max<LONG>(bounds.right, r.right);
-            bounds.bottom = std::max<LONG>(bounds.bottom, r.bottom);
-        }
-        data->rdh.rcBound = bounds;
-        CRgn batch;
-        if (!batch.CreateFromData(nullptr, static_cast<int>(buffer.size()), data) ||
-            out.CombineRgn(out, batch, RGN_OR) == ERROR) {
-            out.CreateRectRgn(0, 0, 0, 0);
-            return false;
+        parts.emplace_back();
+        parts.back().Attach(RegionOfBatch(&rects[first], std::min(kRectsPerBatch, rects.size() - first), buffer));
+        if (!parts.back().GetSafeHandle()) return fail();
+    }
+    // Pairwise merging: part i takes part i + step, doubling step each round.
+    for (std::size_t step = 1; step < parts.size(); step *= 2) {
+        for (std::size_t i = 0; i + step < parts.size(); i += 2 * step) {
+            if (parts[i].CombineRgn(parts[i], parts[i + step], RGN_OR) == ERROR) return fail();
+            parts[i + step].DeleteObject();
         }
     }
+    if (parts.empty()) return out.CreateRectRgn(0, 0, 0, 0) != FALSE;
+    out = std::move(parts.front());
     return true;
 }
 
