@@ -1,0 +1,134 @@
+#include "skin/comm_img_button.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "skin/skin_image.h"
+
+CCommImgButton::~CCommImgButton() { m_imgBuffer.Destroy(); }
+
+const Framework::MessageMap* CCommImgButton::GetThisMessageMap() {
+    namespace Msg = Framework::Msg;
+    using Framework::On;
+    static constexpr Framework::MessageMapEntry kEntries[] = {
+        On<Msg::Paint, &CCommImgButton::OnPaint>(),
+        On<Msg::EraseBkgnd, &CCommImgButton::OnEraseBkgnd>(),
+        On<Msg::MouseMove, &CCommImgButton::OnMouseMove>(),
+        On<Msg::LButtonDown, &CCommImgButton::OnLButtonDown>(),
+        On<Msg::LButtonUp, &CCommImgButton::OnLButtonUp>(),
+        On<Msg::MouseLeave, &CCommImgButton::OnMouseLeave>(),
+        On<Msg::Show, &CCommImgButton::OnShowWindow>(),
+        On<Msg::Size, &CCommImgButton::OnSize>(),
+    };
+    static constexpr Framework::MessageMap kMap{&CWnd::GetThisMessageMap, kEntries};
+    return &kMap;
+}
+
+bool CCommImgButton::SetImage(const CImage& strip) {
+    if (strip.IsNull()) return false;
+    m_image.AttachBorrowed(strip);
+    m_nCellWidth = m_image.GetWidth();
+    m_nCellHeight = m_nCellCount > 0 ? m_image.GetHeight() / m_nCellCount : m_image.GetHeight();
+    m_clrRgnKey = RGB(255, 255, 255);
+    SetWindowPos(nullptr, 0, 0, m_nCellWidth, m_nCellHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Invalidate(FALSE);
+    return true;
+}
+
+void CCommImgButton::SetNotify(HWND target, UINT message) {
+    if (!::IsWindow(target)) return;
+    m_hWndNotify = target;
+    m_uNotifyMsg = message;
+}
+
+void CCommImgButton::DrawButton(HDC dc) {
+    RECT client{};
+    GetClientRect(&client);
+    FillSolidRect(dc, client, m_clrBack);
+    const COLORREF oldColor = ::SetTextColor(dc, m_clrText);
+    CSelectObject font(dc, m_pFont ? m_pFont->GetSafeHandle() : nullptr);
+    const int cell = Skin::ButtonCellIndex(m_nState, m_nCellCount);
+    if (!m_image.IsNull() && cell >= 0) {
+        m_image.Draw(dc, 0, 0, client.right, client.bottom, 0, cell * m_nCellHeight, m_nCellWidth, m_nCellHeight);
+    }
+    ::DrawTextW(dc, m_strText.c_str(), -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+    ::SetTextColor(dc, oldColor);
+}
+
+void CCommImgButton::OnPaint() {
+    CPaintDC dc(this);
+    HDC buffer = m_imgBuffer.GetDC();
+    if (!buffer) return;
+    ::SetBkMode(buffer, TRANSPARENT);
+    DrawButton(buffer);
+    RECT clip{};
+    ::GetClipBox(dc, &clip);
+    ::BitBlt(dc, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, buffer, clip.left, clip.top,
+             SRCCOPY);
+    m_imgBuffer.ReleaseDC();
+}
+
+BOOL CCommImgButton::OnEraseBkgnd(HDC) { return TRUE; }
+
+void CCommImgButton::OnSize(UINT, int cx, int cy) {
+    Default();
+    if (cx > m_nBufferWidth || cy > m_nBufferHeight) {
+        m_imgBuffer.Destroy();
+        m_nBufferWidth = std::max(m_nBufferWidth, cx);
+        m_nBufferHeight = std::max(m_nBufferHeight, cy);
+        m_imgBuffer.Create(m_nBufferWidth, m_nBufferHeight, 32);
+    }
+    if (HDC buffer = m_imgBuffer.GetDC()) {
+        DrawButton(buffer);
+        m_imgBuffer.ReleaseDC();
+        CRgn region;
+        if (CreateImageRgn(m_imgBuffer, region, m_nBufferWidth, m_nBufferHeight, m_clrRgnKey) &&
+            SetWindowRgn(region, TRUE)) {
+            region.Detach();  // the window owns it now
+        }
+    }
+    Invalidate(FALSE);
+}
+
+void CCommImgButton::SetState(int state) {
+    if (state == m_nState) return;
+    m_nState = state;
+    Invalidate(FALSE);
+}
+
+void CCommImgButton::OnMouseMove(UINT, POINT) {
+    if (!m_bTrackingMouse) {
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, HOVER_DEFAULT};
+        m_bTrackingMouse = ::_TrackMouseEvent(&track) != FALSE;
+    }
+    SetState(Skin::ButtonStateAfterMove(m_nState));
+    Default();
+}
+
+void CCommImgButton::OnLButtonDown(UINT, POINT) {
+    SetState(Skin::ButtonStateAfterPress(m_nState));
+    ::SetCapture(m_hWnd);
+    Default();
+}
+
+void CCommImgButton::OnLButtonUp(UINT, POINT point) {
+    if (m_nState != STATE_DISABLED) {
+        RECT client{};
+        GetClientRect(&client);
+        const Skin::ButtonRelease release = Skin::ButtonStateAfterRelease(m_nState, ::PtInRect(&client, point));
+        m_nState = release.state;
+        Invalidate(FALSE);
+        // Posted, so the owner handles the click after this message returns.
+        if (release.clicked && ::IsWindow(m_hWndNotify)) ::PostMessageW(m_hWndNotify, m_uNotifyMsg, 0, 0);
+    }
+    ::ReleaseCapture();
+    Default();
+}
+
+void CCommImgButton::OnMouseLeave() {
+    m_bTrackingMouse = false;
+    SetState(Skin::ButtonStateAfterLeave(m_nState));
+}
+
+void CCommImgButton::OnShowWindow(BOOL, UINT) { Default(); }

@@ -1,0 +1,126 @@
+#include "skin/rgn_dialog.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "skin/skin_image.h"
+#include "skin/skin_layout.h"
+
+CRgnDialog::CRgnDialog(UINT templateId, CWnd* parent)
+    : CDialog(templateId, parent), m_nCaptionHeight(::GetSystemMetrics(SM_CYCAPTION)) {}
+
+CRgnDialog::CRgnDialog() : m_nCaptionHeight(::GetSystemMetrics(SM_CYCAPTION)) {}
+
+CRgnDialog::~CRgnDialog() { m_imgBuffer.Destroy(); }
+
+const Framework::MessageMap* CRgnDialog::GetThisMessageMap() {
+    namespace Msg = Framework::Msg;
+    using Framework::On;
+    static constexpr Framework::MessageMapEntry kEntries[] = {
+        On<Msg::EraseBkgnd, &CRgnDialog::OnEraseBkgnd>(),
+        On<Msg::Paint, &CRgnDialog::OnPaint>(),
+        On<Msg::Size, &CRgnDialog::OnSize>(),
+        On<Msg::LButtonDown, &CRgnDialog::OnLButtonDown>(),
+        On<Msg::LButtonDblClk, &CRgnDialog::OnLButtonDblClk>(),
+        On<Msg::LButtonUp, &CRgnDialog::OnLButtonUp>(),
+        On<Msg::RButtonDown, &CRgnDialog::OnRButtonDown>(),
+        On<Msg::RButtonUp, &CRgnDialog::OnRButtonDown>(),
+        On<Msg::Create, &CRgnDialog::OnCreate>(),
+        On<Msg::MouseMove, &CRgnDialog::OnMouseMove>(),
+        On<Msg::MouseLeave, &CRgnDialog::OnMouseLeave>(),
+        On<Msg::GetMinMaxInfo, &CRgnDialog::OnGetMinMaxInfo>(),
+    };
+    static constexpr Framework::MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
+    return &kMap;
+}
+
+BOOL CRgnDialog::OnEraseBkgnd(HDC) { return TRUE; }
+
+void CRgnDialog::OnPaint() {
+    CPaintDC dc(this);
+    if (m_imgBuffer.IsNull()) return;
+    HDC buffer = m_imgBuffer.GetDC();
+    if (!buffer) return;
+    ::SetBkMode(buffer, TRANSPARENT);
+    DrawContent(buffer);
+    RECT clip{};
+    ::GetClipBox(dc, &clip);
+    ::BitBlt(dc, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, buffer, clip.left, clip.top,
+             SRCCOPY);
+    m_imgBuffer.ReleaseDC();
+}
+
+void CRgnDialog::OnSize(UINT, int cx, int cy) {
+    Default();
+    // The buffer only grows, so painting never allocates once the window has had its largest size.
+    if (cx > m_nBufferWidth || cy > m_nBufferHeight) {
+        m_imgBuffer.Destroy();
+        m_nBufferWidth = std::max(m_nBufferWidth, cx);
+        m_nBufferHeight = std::max(m_nBufferHeight, cy);
+        m_imgBuffer.Create(m_nBufferWidth, m_nBufferHeight, 32);
+    }
+    if (!m_imgBuffer.IsNull()) {
+        if (HDC buffer = m_imgBuffer.GetDC()) {
+            DrawContent(buffer);
+            m_imgBuffer.ReleaseDC();
+        }
+        CRgn region;
+        if (CreateImageRgn(m_imgBuffer, region, m_nBufferWidth, m_nBufferHeight, m_clrRgnKey) &&
+            SetWindowRgn(region, TRUE)) {
+            region.Detach();  // the window owns it now
+        }
+    }
+    Invalidate(FALSE);
+}
+
+bool CRgnDialog::IsMaximized() const {
+    WINDOWPLACEMENT placement{};
+    return GetWindowPlacement(&placement) && placement.showCmd == SW_SHOWMAXIMIZED;
+}
+
+void CRgnDialog::OnLButtonDown(UINT, POINT point) {
+    if (Skin::InDragBand(point.y, m_nCaptionHeight) && !IsMaximized()) {
+        // The system's move loop runs as if the caption had been pressed; its message takes screen points.
+        POINT screen = point;
+        ClientToScreen(&screen);
+        PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(screen.x, screen.y));
+    }
+    Default();
+}
+
+void CRgnDialog::OnLButtonDblClk(UINT, POINT point) {
+    if (!m_bDblClkMaximize) return;
+    if (Skin::InDragBand(point.y, m_nCaptionHeight)) {
+        PostMessage(WM_SYSCOMMAND, IsMaximized() ? SC_RESTORE : SC_MAXIMIZE, 0);
+        RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
+    Default();
+}
+
+void CRgnDialog::OnLButtonUp(UINT, POINT) { Default(); }
+
+void CRgnDialog::OnRButtonDown(UINT, POINT) { Default(); }
+
+int CRgnDialog::OnCreate(LPCREATESTRUCTW) { return Default() == -1 ? -1 : 0; }
+
+void CRgnDialog::OnMouseMove(UINT, POINT) {
+    if (!m_bTrackingMouse) {
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, HOVER_DEFAULT};
+        m_bTrackingMouse = ::_TrackMouseEvent(&track) != FALSE;
+    }
+    Default();
+}
+
+void CRgnDialog::OnMouseLeave() {
+    m_bTrackingMouse = false;
+    Default();
+}
+
+void CRgnDialog::OnGetMinMaxInfo(MINMAXINFO* info) {
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    info->ptMaxSize.x = ::GetSystemMetrics(SM_CXSCREEN);
+    info->ptMaxSize.y = work.bottom - work.top;
+    Default();
+}

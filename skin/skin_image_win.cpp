@@ -1,0 +1,84 @@
+#include "skin/skin_image.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "framework/wnd.h"
+
+namespace {
+
+// Rectangles per ExtCreateRegion call. Some GDI implementations merge the rectangles of one call one by one,
+// at a cost that grows with the square of their number, so the calls stay small and their regions are
+// merged pairwise: each merge then joins regions of similar size.
+constexpr std::size_t kRectsPerBatch = 32;
+
+HRGN RegionOfBatch(const Skin::PixelRect* rects, std::size_t count, std::vector<unsigned char>& buffer) {
+    buffer.assign(sizeof(RGNDATAHEADER) + count * sizeof(RECT), 0);
+    auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
+    auto* boxes = reinterpret_cast<RECT*>(data->Buffer);
+    RECT bounds{rects[0].left, rects[0].top, rects[0].right, rects[0].bottom};
+    for (std::size_t i = 0; i < count; ++i) {
+        const Skin::PixelRect& r = rects[i];
+        boxes[i] = RECT{r.left, r.top, r.right, r.bottom};
+        ::UnionRect(&bounds, &bounds, &boxes[i]);
+    }
+    data->rdh.dwSize = sizeof(RGNDATAHEADER);
+    data->rdh.iType = RDH_RECTANGLES;
+    data->rdh.nCount = static_cast<DWORD>(count);
+    data->rdh.nRgnSize = static_cast<DWORD>(count * sizeof(RECT));
+    data->rdh.rcBound = bounds;
+    return ::ExtCreateRegion(nullptr, static_cast<DWORD>(buffer.size()), data);
+}
+
+}  // namespace
+
+bool LoadSkinImage(CImage& image, UINT resourceId) {
+    auto* bitmap = static_cast<HBITMAP>(
+        ::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    image.Attach(bitmap);
+    return bitmap != nullptr;
+}
+
+bool RegionFromRects(const std::vector<Skin::PixelRect>& rects, CRgn& out) {
+    auto fail = [&out] {
+        out.CreateRectRgn(0, 0, 0, 0);
+        return false;
+    };
+    std::vector<CRgn> parts;
+    std::vector<unsigned char> buffer;
+    for (std::size_t first = 0; first < rects.size(); first += kRectsPerBatch) {
+        parts.emplace_back();
+        parts.back().Attach(RegionOfBatch(&rects[first], std::min(kRectsPerBatch, rects.size() - first), buffer));
+        if (!parts.back().GetSafeHandle()) return fail();
+    }
+    // Pairwise merging: part i takes part i + step, doubling step each round.
+    for (std::size_t step = 1; step < parts.size(); step *= 2) {
+        for (std::size_t i = 0; i + step < parts.size(); i += 2 * step) {
+            if (parts[i].CombineRgn(parts[i], parts[i + step], RGN_OR) == ERROR) return fail();
+            parts[i + step].DeleteObject();
+        }
+    }
+    if (parts.empty()) return out.CreateRectRgn(0, 0, 0, 0) != FALSE;
+    out = std::move(parts.front());
+    return true;
+}
+
+bool CreateImageRgn(const CImage& source, CRgn& out, int maxWidth, int maxHeight, COLORREF key) {
+    const int width = std::max(0, std::min(source.GetWidth(), maxWidth));
+    const int height = std::max(0, std::min(source.GetHeight(), maxHeight));
+    if (width == 0 || height == 0) return out.CreateRectRgn(0, 0, 0, 0) != FALSE;
+
+    // The source may be any depth; a 32-bit copy gives one pixel layout to scan.
+    CImage work;
+    // A working image that cannot be made reads as black, like one whose copy failed.
+    if (!work.Create(width, height, 32)) return RegionFromRects({Skin::PixelRect{0, 0, width, height}}, out);
+    HDC from = source.GetDC();
+    HDC to = work.GetDC();
+    if (from && to) ::BitBlt(to, 0, 0, width, height, from, 0, 0, SRCCOPY);
+    if (to) work.ReleaseDC();
+    if (from) source.ReleaseDC();
+    ::GdiFlush();  // the blit must have landed in the pixels before they are read
+
+    const auto* top = static_cast<const std::uint8_t*>(work.GetBits());
+    return RegionFromRects(Skin::FindImageRuns(top, work.GetPitch(), width, height, key), out);
+}

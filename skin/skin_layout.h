@@ -1,0 +1,29 @@
+#pragma once
+// Placement arithmetic of the skinned windows. Portable; the window code only applies the results.
+namespace Skin {
+
+struct Placement {
+    int x;
+    int y;
+    int width;
+    int height;
+    friend bool operator==(const Placement& a, const Placement& b) {
+        return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+    }
+};
+
+// Where the inner edit of a framed edit box goes: inside the border, vertically centred (odd free space
+// rounds down), at its fixed height. A frame narrower than its two borders leaves the edit 0 wide.
+Placement InnerEditPlacement(int frameWidth, int frameHeight, int borderWidth, int editHeight);
+
+// Whether a WINDOWPOS change (its flags) calls for laying children out again: not when only the position
+// changed (SWP_NOSIZE without SWP_SHOWWINDOW).
+inline constexpr unsigned kSwpNoSize = 0x0001;
+inline constexpr unsigned kSwpShowWindow = 0x0040;
+bool PositionChangeNeedsLayout(unsigned flags);
+
+// Whether a press at client row y lies in the drag band at the top of a window. The band includes its
+// last row: y == bandHeight still drags.
+bool InDragBand(int y, int bandHeight);
+
+}  // namespace Skin
