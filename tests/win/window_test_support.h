@@ -32,11 +32,12 @@ inline std::vector<MSG> TakePosted(HWND hwnd, UINT message) {
     return taken;
 }
 
-// A visible top-level window of the framework's default class, to hold the controls under test.
+// A visible top-level window of the framework's default class, to hold the controls under test. A tool
+// window, so that Wine's X11 driver does not wait for a window manager when it goes away.
 class HostWindow : public CWnd {
 public:
     explicit HostWindow(int width = 400, int height = 300) {
-        CreateEx(0, nullptr, L"host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 40, 40, width, height, nullptr,
+        CreateEx(WS_EX_TOOLWINDOW, nullptr, L"host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 40, 40, width, height, nullptr,
                  nullptr);
     }
 };
