@@ -58,14 +58,14 @@ protected:
     LRESULT OnFirst(WPARAM, LPARAM) { return 1; }
     LRESULT OnSecond(WPARAM wParam, LPARAM lParam) { return static_cast<LRESULT>(wParam + lParam); }
     LRESULT Record(WPARAM, LPARAM) {
-        if (seen.empty() || seen.back() != m_current_message()) seen.push_back(m_current_message());
+        seen.push_back(lastMessage);
         return Default();
     }
     int OnCreate(LPCREATESTRUCTW) {
         seen.push_back(WM_CREATE);
         return static_cast<int>(Default());
     }
-    UINT m_current_message() const { return lastMessage; }
+    // Both recorded messages share one handler, which needs to know which one it got.
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         lastMessage = message;
         return CWnd::WindowProc(message, wParam, lParam);

@@ -32,12 +32,11 @@ inline std::vector<MSG> TakePosted(HWND hwnd, UINT message) {
     return taken;
 }
 
-// A visible top-level window of the framework's default class, to hold the controls under test. A tool
-// window, so that Wine's X11 driver does not wait for a window manager when it goes away.
+// A visible top-level window of the framework's default class, to hold the controls under test.
 class HostWindow : public CWnd {
 public:
     explicit HostWindow(int width = 400, int height = 300) {
-        CreateEx(WS_EX_TOOLWINDOW, nullptr, L"host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 40, 40, width, height, nullptr,
+        CreateEx(0, nullptr, L"host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 40, 40, width, height, nullptr,
                  nullptr);
     }
 };
