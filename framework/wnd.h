@@ -96,7 +96,6 @@ protected:
     virtual void PostNcDestroy() {}
 
 private:
-    friend class CDialog;
     friend struct CreationBinding;
 
     struct CurrentMessage {
