@@ -154,6 +154,17 @@ struct Show : Range<WM_SHOWWINDOW> {
     }
 };
 
+// void OnSetFocus(HWND previous)
+struct SetFocus : Range<WM_SETFOCUS> {
+    template <class T>
+    using Handler = void (T::*)(HWND);
+    template <class T>
+    static LRESULT Call(T& wnd, Handler<T> handler, UINT, WPARAM wParam, LPARAM) {
+        (wnd.*handler)(reinterpret_cast<HWND>(wParam));
+        return 0;
+    }
+};
+
 // HCURSOR OnQueryDragIcon()
 struct QueryDragIcon : Range<WM_QUERYDRAGICON> {
     template <class T>

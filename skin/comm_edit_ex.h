@@ -40,4 +40,5 @@ protected:
     void OnPaint();
     void OnWindowPosChanged(WINDOWPOS* position);
     HBRUSH OnCtlColor(HDC dc, HWND child, UINT type);
+    void OnSetFocus(HWND previous);
 };

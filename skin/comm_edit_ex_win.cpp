@@ -13,6 +13,7 @@ const Framework::MessageMap* CCommEditEx::GetThisMessageMap() {
         On<Msg::Paint, &CCommEditEx::OnPaint>(),
         On<Msg::WindowPosChanged, &CCommEditEx::OnWindowPosChanged>(),
         On<Msg::CtlColor, &CCommEditEx::OnCtlColor>(),
+        On<Msg::SetFocus, &CCommEditEx::OnSetFocus>(),
     };
     static constexpr Framework::MessageMap kMap{&CEdit::GetThisMessageMap, kEntries};
     return &kMap;
@@ -73,4 +74,10 @@ HBRUSH CCommEditEx::OnCtlColor(HDC dc, HWND child, UINT) {
     ::SetBkColor(dc, m_clrBack);
     ::SetTextColor(dc, m_clrText);
     return m_brBack;
+}
+
+// The frame holds no text: focus given to it (by the dialog's keyboard navigation, which knows nothing of
+// the inner edit) goes on to the edit, so typing is never lost.
+void CCommEditEx::OnSetFocus(HWND) {
+    if (m_edit.m_hWnd) ::SetFocus(m_edit.m_hWnd);
 }

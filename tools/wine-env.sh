@@ -93,9 +93,11 @@ up() {
   # Wine's daemons must not hold the caller's output pipes, or CTest waits for them.
   $WINESERVER -p </dev/null >/dev/null 2>&1 || true
   configure_prefix
-  # The first program starts Wine's services (explorer, services, winedevice), which live on and inherit
-  # its output: start them here, with nothing attached.
+  # The first program starts Wine's services, and the first one that asks for the desktop window starts
+  # explorer.exe; both live on and would inherit that program's output pipes, which CTest and scripts wait
+  # on. Start them here, with nothing attached.
   $WINE cmd /c exit </dev/null >/dev/null 2>&1 || true
+  $WINE rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
   printf 'XVFB_PID=%s\nSERVER_UP=1\nENV_DISPLAY=%s\n' "$xpid" "$disp" >"$state/up"
 }
 

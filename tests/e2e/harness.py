@@ -1,6 +1,7 @@
 """Drives the real program under Wine and Xvfb the way a person would: X pointer and keys in, the screen
 and the window tree (through inspector.exe, in the same prefix) out. A loopback report service records what
 the program sends."""
+import ctypes
 import http.server
 import json
 import os
@@ -139,15 +140,14 @@ class Program:
 
     def click(self, x, y, button=1):
         """Client coordinates; the window has no frame, so they are window coordinates too."""
-        sx, sy = self.rect[0] + x, self.rect[1] + y
-        xdo("mousemove", "--sync", sx, sy)
-        time.sleep(0.1)
+        self.move(x, y)
         xdo("click", button)
         time.sleep(0.2)
 
     def move(self, x, y):
-        xdo("mousemove", "--sync", self.rect[0] + x, self.rect[1] + y)
-        time.sleep(0.25)
+        # No --sync: it waits forever when the pointer is already there.
+        xdo("mousemove", self.rect[0] + x, self.rect[1] + y)
+        time.sleep(0.2)
 
     def type(self, text):
         xdo("type", "--delay", "30", text)
@@ -182,11 +182,15 @@ class Program:
             return None
 
     def kill(self):
+        # The Unix process Popen started is only Wine's loader: end the Windows process itself.
         if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(10)
+            inspector("kill", TITLE)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
         self.log.close()
-        # A killed Windows process leaves its windows behind until the server notices; wait for them.
         inspector("gone", TITLE, 5000)
 
 
@@ -202,3 +206,29 @@ def close_box():
 def wine_reg_add(key, name, value):
     subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"], env=ENV,
                    capture_output=True, timeout=30, stdin=subprocess.DEVNULL, check=True)
+
+
+class _CursorImage(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
+                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
+                ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
+                ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
+
+
+def cursor_shape():
+    """The X server's current cursor, as (name, width, height, xhot, yhot): what the player sees."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    xfixes = ctypes.CDLL("libXfixes.so.3")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_CursorImage)
+    xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(ENV["DISPLAY"].encode())
+    try:
+        image = xfixes.XFixesGetCursorImage(display).contents
+        shape = ((image.name or b"").decode(), image.width, image.height, image.xhot, image.yhot)
+        x11.XFree(ctypes.addressof(image))
+        return shape
+    finally:
+        x11.XCloseDisplay(display)

@@ -9,7 +9,7 @@
 //   inspector children TITLE        "id class x y w h visible text" per child window (screen coordinates)
 //   inspector focus TITLE           the control id of the focused window in TITLE's thread (0 if none)
 //   inspector responds TITLE MS     1 when the window answers a message within MS, else 0
-//   inspector cursor                the shape of the current cursor: hand, arrow or other
+//   inspector kill TITLE            end the process that owns the window
 //   inspector screen                the primary screen's size
 //   inspector resize W H            change the primary display mode
 #include <windows.h>
@@ -139,7 +139,8 @@ int Run(int argc, wchar_t** argv) {
             GUITHREADINFO info{};
             info.cbSize = sizeof info;
             GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info);
-            std::printf("%d\n", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+            std::printf("%d %s\n", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0,
+                        info.hwndFocus ? Utf8(ClassOf(info.hwndFocus)).c_str() : "-");
         }
         return 0;
     }
@@ -151,14 +152,16 @@ int Run(int argc, wchar_t** argv) {
         std::printf("%d\n", answered ? 1 : 0);
         return 0;
     }
-    if (command == L"cursor") {
-        CURSORINFO info{};
-        info.cbSize = sizeof info;
-        GetCursorInfo(&info);
-        const char* shape = info.hCursor == LoadCursorW(nullptr, IDC_HAND)    ? "hand"
-                            : info.hCursor == LoadCursorW(nullptr, IDC_ARROW) ? "arrow"
-                                                                              : "other";
-        std::printf("%s\n", shape);
+    if (command == L"kill") {
+        HWND hwnd = WaitFor(name, false, 500);
+        if (!hwnd) return 0;
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (!process) return 1;
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
         return 0;
     }
     if (command == L"screen") {

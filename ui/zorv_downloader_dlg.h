@@ -1,0 +1,62 @@
+#pragma once
+// The program's one window: the skinned check dialog with two account boxes, the check and close buttons
+// and the registration link.
+#include <windows.h>
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "device/device_info.h"
+#include "framework/gdi.h"
+#include "skin/comm_edit_ex.h"
+#include "skin/comm_img_button.h"
+#include "skin/rgn_dialog.h"
+
+constexpr UINT UM_CLOSE_CLICKED = WM_USER + 100;
+constexpr UINT UM_CHECK_CLICKED = WM_USER + 101;
+
+class CZorvDownloaderDlg : public CRgnDialog {
+public:
+    CZorvDownloaderDlg();
+    ~CZorvDownloaderDlg() override;
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+protected:
+    static const Framework::MessageMap* GetThisMessageMap();
+    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+
+    BOOL OnInitDialog() override;
+    void DrawContent(HDC dc) override;
+
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    int OnCreate(LPCREATESTRUCTW create);
+    void OnWindowPosChanged(WINDOWPOS* pos);
+    LRESULT OnCloseClicked(WPARAM, LPARAM);
+    LRESULT OnCheckClicked(WPARAM, LPARAM);
+    void OnClose();
+    void OnMouseLeave();
+    void OnMouseMove(UINT flags, POINT point);
+    void OnLButtonDown(UINT flags, POINT point);
+
+private:
+    bool CreateAccountBox(CCommEditEx& box, UINT id);
+
+    HICON m_hIcon = nullptr;
+    CImage m_imgBackground;
+    CCommImgButton m_btnClose;
+    CCommImgButton m_btnCheck;
+    CCommEditEx m_editAccount;
+    CCommEditEx m_editConfirm;
+    CFont m_fontEdit;
+    CFont m_fontLink;
+    RECT m_rcLink{};
+    bool m_bLinkHover = false;
+    CImage m_imgCloseStrip;
+    CImage m_imgCheckStrip;
+    CURL* m_hCurl = nullptr;
+    // Taken by the first check that passes validation, kept for the rest of the run.
+    std::unique_ptr<Device::IDeviceInfo> m_pDeviceInfo;
+};
