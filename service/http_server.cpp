@@ -88,6 +88,12 @@ HttpServer::HttpServer(ReportService& service, ServerOptions options)
         }
         return httplib::Server::HandlerResponse::Unhandled;
     }));
+    // A restart must not wait for the previous run's connections to leave TIME_WAIT. The library's default
+    // (SO_REUSEPORT alone) neither allows that nor stops a second service from sharing the port.
+    svr.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (m_options.log) {
         auto log = m_options.log;
         svr.set_logger([log](const httplib::Request& req, const httplib::Response& res) { log(LogLine(req, res)); });

@@ -1,6 +1,7 @@
 """Drives the real program under Wine and Xvfb the way a person would: X pointer and keys in, the screen
 and the window tree (through inspector.exe, in the same prefix) out. A loopback report service records what
 the program sends."""
+import atexit
 import ctypes
 import http.server
 import json
@@ -45,6 +46,23 @@ def inspector(*args, timeout=30):
     r = subprocess.run([WINE, INSPECTOR, *map(str, args)], env=ENV, capture_output=True, timeout=timeout,
                        stdin=subprocess.DEVNULL)
     return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r", "")
+
+
+def _hold_desktop():
+    holder = subprocess.Popen([WINE, INSPECTOR, "hold", "1800000"], env=ENV, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def release():
+        inspector("release")
+        try:
+            holder.wait(10)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+
+    atexit.register(release)
+
+
+_hold_desktop()
 
 
 def xdo(*args):

@@ -10,6 +10,9 @@
 //   inspector focus TITLE           the control id of the focused window in TITLE's thread (0 if none)
 //   inspector responds TITLE MS     1 when the window answers a message within MS, else 0
 //   inspector kill TITLE            end the process that owns the window
+//   inspector hold MS               keep a hidden window (and so Wine's desktop process) alive for up to MS,
+//                                   or until 'inspector release'
+//   inspector release               end a hold
 //   inspector screen                the primary screen's size
 //   inspector resize W H            change the primary display mode
 #include <windows.h>
@@ -162,6 +165,31 @@ int Run(int argc, wchar_t** argv) {
         TerminateProcess(process, 1);
         WaitForSingleObject(process, 5000);
         CloseHandle(process);
+        return 0;
+    }
+    if (command == L"hold") {
+        // Wine's desktop process ends when no window is left and is started again by the next program that
+        // needs it, inheriting that program's output; a holder started with nothing attached prevents that.
+        const DWORD holdMs = argc > 2 ? static_cast<DWORD>(_wtoi(argv[2])) : 600000;
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"ZorvInspectorRelease");
+        HWND hidden = CreateWindowExW(0, L"Static", L"zorv-e2e-holder", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                      nullptr, nullptr);
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < holdMs) {
+            if (MsgWaitForMultipleObjects(1, &release, FALSE, 500, QS_ALLINPUT) == WAIT_OBJECT_0) break;
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        }
+        DestroyWindow(hidden);
+        CloseHandle(release);
+        return 0;
+    }
+    if (command == L"release") {
+        HANDLE release = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"ZorvInspectorRelease");
+        if (release) {
+            SetEvent(release);
+            CloseHandle(release);
+        }
         return 0;
     }
     if (command == L"screen") {
