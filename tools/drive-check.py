@@ -15,7 +15,8 @@ try:
     program.type(account)
     program.click(185, 319)
     reply = harness.box_text(60)
-    program.shot().save(screenshot)
+    box = harness.box_rect()
+    (program.shot(box) if box else program.shot()).save(screenshot)
     if reply is None:
         print("run: no reply was shown (is the report service reachable?)")
     harness.close_box()

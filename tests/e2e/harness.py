@@ -176,15 +176,17 @@ class Program:
             xdo("key", name)
             time.sleep(0.15)
 
-    def shot(self):
-        """The window as it is on the screen."""
+    def shot(self, *extra_rects):
+        """The window as it is on the screen (with room for the other windows' rectangles given)."""
         path = tempfile.mktemp(suffix=".png")
         subprocess.run(["import", "-window", "root", path], env=ENV, check=True, timeout=30,
                        stdin=subprocess.DEVNULL)
         img = Image.open(path).convert("RGB")
         os.unlink(path)
-        x, y, w, h = self.rect
-        return img.crop((x, y, x + w, y + h))
+        boxes = [self.rect, *extra_rects]
+        left, top = min(b[0] for b in boxes), min(b[1] for b in boxes)
+        right, bottom = max(b[0] + b[2] for b in boxes), max(b[1] + b[3] for b in boxes)
+        return img.crop((left, top, right, bottom))
 
     def refresh_rect(self):
         rc, out = inspector("wait", TITLE, 2000)
@@ -210,6 +212,14 @@ class Program:
                 self.proc.wait(5)
         self.log.close()
         inspector("gone", TITLE, 5000)
+
+
+def box_rect():
+    rc, out = inspector("wait", CAPTION, 2000)
+    if rc != 0:
+        return None
+    _, x, y, w, h = out.split()
+    return (int(x), int(y), int(w), int(h))
 
 
 def box_text(seconds=10):

@@ -70,6 +70,7 @@ class StartUp(WindowTest):
         self.assertIsNotNone(self.program.xid, "no X window carries the title " + harness.TITLE)
         self.assertNotEqual(inspector("wait", "Tarnwick", 500)[0], 0, "a console opened without -DebugWindow")
         shot = self.program.shot()
+        shot.save(os.path.join(harness.BUILD, "check-window.png"))  # the README's picture comes from here
         self.assertEqual(differing_pixels(region(shot, CLOSE_AT, (20, 20)), cell("close-strip.bmp", 0, (20, 20))), 0)
         self.assertEqual(differing_pixels(region(shot, CHECK_AT, (126, 27)), cell("check-strip.bmp", 0, (126, 27))), 0)
 
