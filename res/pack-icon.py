@@ -62,8 +62,8 @@ def main():
         sys.exit(__doc__)
     out = sys.argv[1]
     entries = []
-    for spec in sys.argv[2:]:
-        size, bpp, rgb_path, alpha_path = spec.split(":")
+    for entry in sys.argv[2:]:
+        size, bpp, rgb_path, alpha_path = entry.split(":")
         size, bpp = int(size), int(bpp)
         with open(rgb_path, "rb") as f:
             rgb = f.read()

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "skin/skin_image.h"
 
 CCommImgButton::~CCommImgButton() { m_imgBuffer.Destroy(); }
@@ -58,36 +56,15 @@ void CCommImgButton::DrawButton(HDC dc) {
 
 void CCommImgButton::OnPaint() {
     CPaintDC dc(this);
-    HDC buffer = m_imgBuffer.GetDC();
-    if (!buffer) return;
-    ::SetBkMode(buffer, TRANSPARENT);
-    DrawButton(buffer);
-    RECT clip{};
-    ::GetClipBox(dc, &clip);
-    ::BitBlt(dc, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, buffer, clip.left, clip.top,
-             SRCCOPY);
-    m_imgBuffer.ReleaseDC();
+    PaintThroughBuffer(dc, m_imgBuffer, [this](HDC face) { DrawButton(face); });
 }
 
 BOOL CCommImgButton::OnEraseBkgnd(HDC) { return TRUE; }
 
 void CCommImgButton::OnSize(UINT, int cx, int cy) {
     Default();
-    if (cx > m_nBufferWidth || cy > m_nBufferHeight) {
-        m_imgBuffer.Destroy();
-        m_nBufferWidth = std::max(m_nBufferWidth, cx);
-        m_nBufferHeight = std::max(m_nBufferHeight, cy);
-        m_imgBuffer.Create(m_nBufferWidth, m_nBufferHeight, 32);
-    }
-    if (HDC buffer = m_imgBuffer.GetDC()) {
-        DrawButton(buffer);
-        m_imgBuffer.ReleaseDC();
-        CRgn region;
-        if (CreateImageRgn(m_imgBuffer, region, m_nBufferWidth, m_nBufferHeight, m_clrRgnKey) &&
-            SetWindowRgn(region, TRUE)) {
-            region.Detach();  // the window owns it now
-        }
-    }
+    ReshapeFromBuffer(m_hWnd, m_imgBuffer, m_nBufferWidth, m_nBufferHeight, cx, cy, m_clrRgnKey,
+                      [this](HDC face) { DrawButton(face); });
     Invalidate(FALSE);
 }
 

@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "skin/skin_image.h"
 #include "skin/skin_layout.h"
 
@@ -39,38 +37,13 @@ BOOL CRgnDialog::OnEraseBkgnd(HDC) { return TRUE; }
 
 void CRgnDialog::OnPaint() {
     CPaintDC dc(this);
-    if (m_imgBuffer.IsNull()) return;
-    HDC buffer = m_imgBuffer.GetDC();
-    if (!buffer) return;
-    ::SetBkMode(buffer, TRANSPARENT);
-    DrawContent(buffer);
-    RECT clip{};
-    ::GetClipBox(dc, &clip);
-    ::BitBlt(dc, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, buffer, clip.left, clip.top,
-             SRCCOPY);
-    m_imgBuffer.ReleaseDC();
+    PaintThroughBuffer(dc, m_imgBuffer, [this](HDC face) { DrawContent(face); });
 }
 
 void CRgnDialog::OnSize(UINT, int cx, int cy) {
     Default();
-    // The buffer only grows, so painting never allocates once the window has had its largest size.
-    if (cx > m_nBufferWidth || cy > m_nBufferHeight) {
-        m_imgBuffer.Destroy();
-        m_nBufferWidth = std::max(m_nBufferWidth, cx);
-        m_nBufferHeight = std::max(m_nBufferHeight, cy);
-        m_imgBuffer.Create(m_nBufferWidth, m_nBufferHeight, 32);
-    }
-    if (!m_imgBuffer.IsNull()) {
-        if (HDC buffer = m_imgBuffer.GetDC()) {
-            DrawContent(buffer);
-            m_imgBuffer.ReleaseDC();
-        }
-        CRgn region;
-        if (CreateImageRgn(m_imgBuffer, region, m_nBufferWidth, m_nBufferHeight, m_clrRgnKey) &&
-            SetWindowRgn(region, TRUE)) {
-            region.Detach();  // the window owns it now
-        }
-    }
+    ReshapeFromBuffer(m_hWnd, m_imgBuffer, m_nBufferWidth, m_nBufferHeight, cx, cy, m_clrRgnKey,
+                      [this](HDC face) { DrawContent(face); });
     Invalidate(FALSE);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Skin bitmaps and the window regions cut from them by a key colour.
+#include <functional>
 #include <vector>
 
 #include "framework/gdi.h"
@@ -18,3 +19,17 @@ bool CreateImageRgn(const CImage& source, CRgn& out, int maxWidth, int maxHeight
 // The region that is the union of the rectangles, made by ExtCreateRegion in batches merged pairwise
 // rather than by one CombineRgn per rectangle into an ever larger result.
 bool RegionFromRects(const std::vector<Skin::PixelRect>& rects, CRgn& out);
+
+// The buffered painting the shaped dialog and the image button share. `draw` paints the whole face into a
+// DC on the buffer.
+using FacePainter = std::function<void(HDC)>;
+
+// WM_PAINT: the face is drawn into the buffer (background mode transparent) and the paint DC's clip box is
+// copied to the screen. An empty buffer draws nothing.
+void PaintThroughBuffer(HDC paintDC, CImage& buffer, const FacePainter& draw);
+
+// WM_SIZE: grows the buffer when the window outgrew every earlier size (it never shrinks, so painting never
+// allocates), repaints the face into it and gives the window the region of every pixel not painted in the
+// key colour.
+void ReshapeFromBuffer(HWND window, CImage& buffer, int& bufferWidth, int& bufferHeight, int cx, int cy,
+                       COLORREF key, const FacePainter& draw);

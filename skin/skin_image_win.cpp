@@ -82,3 +82,34 @@ bool CreateImageRgn(const CImage& source, CRgn& out, int maxWidth, int maxHeight
     const auto* top = static_cast<const std::uint8_t*>(work.GetBits());
     return RegionFromRects(Skin::FindImageRuns(top, work.GetPitch(), width, height, key), out);
 }
+
+void PaintThroughBuffer(HDC paintDC, CImage& buffer, const FacePainter& draw) {
+    if (buffer.IsNull()) return;
+    HDC face = buffer.GetDC();
+    if (!face) return;
+    ::SetBkMode(face, TRANSPARENT);
+    draw(face);
+    RECT clip{};
+    ::GetClipBox(paintDC, &clip);
+    ::BitBlt(paintDC, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, face, clip.left, clip.top,
+             SRCCOPY);
+    buffer.ReleaseDC();
+}
+
+void ReshapeFromBuffer(HWND window, CImage& buffer, int& bufferWidth, int& bufferHeight, int cx, int cy,
+                       COLORREF key, const FacePainter& draw) {
+    if (cx > bufferWidth || cy > bufferHeight) {
+        buffer.Destroy();
+        // Raised even when the DIB section fails, so only a later, larger size tries again.
+        bufferWidth = std::max(bufferWidth, cx);
+        bufferHeight = std::max(bufferHeight, cy);
+        buffer.Create(bufferWidth, bufferHeight, 32);
+    }
+    HDC face = buffer.IsNull() ? nullptr : buffer.GetDC();
+    if (!face) return;
+    draw(face);
+    buffer.ReleaseDC();
+    CRgn region;
+    if (CreateImageRgn(buffer, region, bufferWidth, bufferHeight, key) && ::SetWindowRgn(window, region, TRUE))
+        region.Detach();  // the window owns it now
+}

@@ -14,6 +14,7 @@
 #include "report/text_encoding.h"
 #include "tests/support/code_page.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/recording_display.h"
 
 namespace {
 
@@ -62,17 +63,6 @@ public:
     int32_t width = 1920, height = 1080;
 };
 
-class RecordingDisplay : public IMessageDisplay {
-public:
-    RecordingDisplay() : m_previous(SetMessageDisplay(this)) {}
-    ~RecordingDisplay() override { SetMessageDisplay(m_previous); }
-    void ShowMessage(const std::u16string& text) override { shown.push_back(text); }
-    std::vector<std::u16string> shown;
-
-private:
-    IMessageDisplay* m_previous;
-};
-
 // A log file of this test's own: the C library's tmpfile() names its files with a per-process counter on
 // Windows, so two test processes running side by side can collide.
 struct Log {
@@ -99,11 +89,6 @@ struct Log {
     }
     std::string path;
     std::FILE* file = nullptr;
-};
-
-struct CurlHandle {
-    CURL* handle = curl_easy_init();
-    ~CurlHandle() { curl_easy_cleanup(handle); }
 };
 
 struct RefusedCase {

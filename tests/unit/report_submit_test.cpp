@@ -9,6 +9,7 @@
 
 #include "report/message_display.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/recording_display.h"
 
 namespace {
 
@@ -18,22 +19,6 @@ using testing_support::ScriptedReply;
 const std::string kPayload =
     "{\"param\":[\"player1\",\"player1\",\"00-11-22-33-44-55\",\"Example CPU 3.0GHz\",4,2993,\"8192\","
     "\"Chip X;Adapter A;1024;0\",\"1920 x 1080\",\"Windows 7 Professional 64-Bit\",\"PC01\",\"\",\"\",\"\"]}";
-
-class RecordingDisplay : public IMessageDisplay {
-public:
-    RecordingDisplay() : m_previous(SetMessageDisplay(this)) {}
-    ~RecordingDisplay() override { SetMessageDisplay(m_previous); }
-    void ShowMessage(const std::u16string& text) override { shown.push_back(text); }
-    std::vector<std::u16string> shown;
-
-private:
-    IMessageDisplay* m_previous;
-};
-
-struct CurlHandle {
-    CURL* handle = curl_easy_init();
-    ~CurlHandle() { curl_easy_cleanup(handle); }
-};
 
 ScriptedReply Reply(std::vector<std::string> blocks) {
     ScriptedReply reply;
