@@ -9,18 +9,15 @@ import harness  # noqa: E402
 account, screenshot = sys.argv[1], sys.argv[2]
 program = harness.Program("-DebugWindow")
 try:
-    program.click(160, 82)
-    program.type(account)
-    program.click(160, 117)
-    program.type(account)
-    program.click(185, 319)
+    program.fill(account, account)
+    program.press_check()
     reply = harness.box_text(60)
     box = harness.box_rect()
     (program.shot(box) if box else program.shot()).save(screenshot)
     if reply is None:
         print("run: no reply was shown (is the report service reachable?)")
     harness.close_box()
-    program.click(355, 14)
+    program.click(harness.CLOSE_AT[0] + 10, harness.CLOSE_AT[1] + 10)
     program.wait_exit(10)
     sys.stdout.write(program.output().decode("gbk", "replace").replace("\r", ""))
     if reply is not None:

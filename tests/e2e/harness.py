@@ -4,15 +4,12 @@ the program sends."""
 import atexit
 import ctypes
 import http.server
-import json
 import os
-import shutil
 import socketserver
 import subprocess
 import tempfile
 import threading
 import time
-import unittest
 
 from PIL import Image
 
@@ -24,6 +21,12 @@ WINE = "/usr/lib/wine/wine64"
 TITLE = "《Quillmere》检测器"
 CAPTION = "ZorvDownloader"
 SERVICE_PORT = 8360  # the program's built-in report host
+# Where the controls are, in client coordinates.
+CHECK_AT = (122, 306)  # top-left of the check button
+CLOSE_AT = (346, 5)
+ACCOUNT_BOX = (160, 82)
+CONFIRM_BOX = (160, 117)
+LINK = (290, 316)
 
 
 def wine_env():
@@ -161,6 +164,19 @@ class Program:
         self.move(x, y)
         xdo("click", button)
         time.sleep(0.2)
+
+    def fill(self, account, confirm):
+        """Types into both account boxes, each clicked first, after what they already hold."""
+        self.click(*ACCOUNT_BOX)
+        self.type(account)
+        self.click(*CONFIRM_BOX)
+        self.type(confirm)
+
+    def press_check(self):
+        """Clicks the check button; returns when the click was made, for timing."""
+        start = time.monotonic()
+        self.click(CHECK_AT[0] + 63, CHECK_AT[1] + 13)
+        return start
 
     def move(self, x, y):
         # No --sync: it waits forever when the pointer is already there.

@@ -10,11 +10,7 @@ import harness
 from harness import Program, ReportService, box_text, close_box, inspector
 
 RES = os.path.join(harness.ROOT, "res")
-CHECK_AT = (122, 306)  # top-left of the check button
-CLOSE_AT = (346, 5)
-ACCOUNT_BOX = (160, 82)
-CONFIRM_BOX = (160, 117)
-LINK = (290, 316)
+from harness import ACCOUNT_BOX, CHECK_AT, CLOSE_AT, CONFIRM_BOX, LINK
 
 
 def cell(strip, index, size):
@@ -55,13 +51,10 @@ class WindowTest(unittest.TestCase):
         self.service.close()
 
     def fill(self, account, confirm):
-        self.program.click(*ACCOUNT_BOX)
-        self.program.type(account)
-        self.program.click(*CONFIRM_BOX)
-        self.program.type(confirm)
+        self.program.fill(account, confirm)
 
     def press_check(self):
-        self.program.click(CHECK_AT[0] + 63, CHECK_AT[1] + 13)
+        self.program.press_check()
 
 
 class StartUp(WindowTest):

@@ -9,7 +9,6 @@ import unittest
 
 import harness
 from harness import Program, ReportService, box_text, close_box, inspector
-from test_check_window import ACCOUNT_BOX, CHECK_AT, CONFIRM_BOX
 
 
 def survey_lines():
@@ -29,15 +28,10 @@ class Checker:
         self.program = Program(*args)
 
     def fill(self, account, confirm):
-        self.program.click(*ACCOUNT_BOX)
-        self.program.type(account)
-        self.program.click(*CONFIRM_BOX)
-        self.program.type(confirm)
+        self.program.fill(account, confirm)
 
     def check(self):
-        start = time.monotonic()
-        self.program.click(CHECK_AT[0] + 63, CHECK_AT[1] + 13)
-        return start
+        return self.program.press_check()
 
 
 class GoodCheck(unittest.TestCase):

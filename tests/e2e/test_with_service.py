@@ -30,7 +30,7 @@ class AgainstTheReportService(unittest.TestCase):
         self.service.wait(10)
 
     def check(self, checker, account):
-        for box in ((160, 82), (160, 117)):
+        for box in (harness.ACCOUNT_BOX, harness.CONFIRM_BOX):
             checker.program.click(*box)
             checker.program.key("ctrl+a", "BackSpace")
             checker.program.type(account)
