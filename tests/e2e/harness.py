@@ -1,5 +1,5 @@
 """Drives the real program under Wine and Xvfb the way a person would: X pointer and keys in, the screen
-and the window tree (through inspector.exe, in the same prefix) out. A loopback report service records what
+and the window tree (through winprobe.exe, in the same prefix) out. A loopback report service records what
 the program sends."""
 import atexit
 import ctypes
@@ -16,7 +16,7 @@ from PIL import Image
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("ZORV_BUILD", os.path.join(ROOT, "build", "win64"))
 PROGRAM = os.path.join(BUILD, "ZorvDownloader.exe")
-INSPECTOR = os.path.join(BUILD, "tests", "e2e", "inspector.exe")
+WINPROBE = os.path.join(BUILD, "tests", "e2e", "winprobe.exe")
 WINE = "/usr/lib/wine/wine64"
 TITLE = "《Quillmere》检测器"
 CAPTION = "ZorvDownloader"
@@ -45,18 +45,18 @@ URL_LOG = tempfile.mktemp(prefix="zorv-e2e-urls-")
 ENV["URL_LOG"] = URL_LOG
 
 
-def inspector(*args, timeout=30):
-    r = subprocess.run([WINE, INSPECTOR, *map(str, args)], env=ENV, capture_output=True, timeout=timeout,
+def winprobe(*args, timeout=30):
+    r = subprocess.run([WINE, WINPROBE, *map(str, args)], env=ENV, capture_output=True, timeout=timeout,
                        stdin=subprocess.DEVNULL)
     return r.returncode, r.stdout.decode("utf-8", "replace").replace("\r", "")
 
 
 def _hold_desktop():
-    holder = subprocess.Popen([WINE, INSPECTOR, "hold", "1800000"], env=ENV, stdin=subprocess.DEVNULL,
+    holder = subprocess.Popen([WINE, WINPROBE, "hold", "1800000"], env=ENV, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def release():
-        inspector("release")
+        winprobe("release")
         try:
             holder.wait(10)
         except subprocess.TimeoutExpired:
@@ -136,7 +136,7 @@ class Program:
         self.started = time.monotonic()
         self.proc = subprocess.Popen([WINE, PROGRAM, *args], env=ENV, stdout=self.log, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL)
-        rc, out = inspector("wait", TITLE, 20000)
+        rc, out = winprobe("wait", TITLE, 20000)
         if rc != 0:
             self.kill()
             raise AssertionError("the window did not appear")
@@ -205,7 +205,7 @@ class Program:
         return img.crop((left, top, right, bottom))
 
     def refresh_rect(self):
-        rc, out = inspector("wait", TITLE, 2000)
+        rc, out = winprobe("wait", TITLE, 2000)
         if rc == 0:
             _, x, y, w, h = out.split()
             self.rect = (int(x), int(y), int(w), int(h))
@@ -220,18 +220,18 @@ class Program:
     def kill(self):
         # The Unix process Popen started is only Wine's loader: end the Windows process itself.
         if self.proc.poll() is None:
-            inspector("kill", TITLE)
+            winprobe("kill", TITLE)
             try:
                 self.proc.wait(5)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait(5)
         self.log.close()
-        inspector("gone", TITLE, 5000)
+        winprobe("gone", TITLE, 5000)
 
 
 def box_rect():
-    rc, out = inspector("wait", CAPTION, 2000)
+    rc, out = winprobe("wait", CAPTION, 2000)
     if rc != 0:
         return None
     _, x, y, w, h = out.split()
@@ -239,12 +239,12 @@ def box_rect():
 
 
 def box_text(seconds=10):
-    rc, out = inspector("box", CAPTION, int(seconds * 1000))
+    rc, out = winprobe("box", CAPTION, int(seconds * 1000))
     return out.strip() if rc == 0 else None
 
 
 def close_box():
-    return inspector("ok", CAPTION)[0] == 0
+    return winprobe("ok", CAPTION)[0] == 0
 
 
 def wine_reg_add(key, name, value):

@@ -7,7 +7,7 @@ import unittest
 from PIL import Image
 
 import harness
-from harness import Program, ReportService, box_text, close_box, inspector
+from harness import Program, ReportService, box_text, close_box, winprobe
 
 RES = os.path.join(harness.ROOT, "res")
 from harness import ACCOUNT_BOX, CHECK_AT, CLOSE_AT, CONFIRM_BOX, LINK
@@ -29,7 +29,7 @@ def differing_pixels(a, b):
 
 
 def edit_texts():
-    rc, out = inspector("children", harness.TITLE)
+    rc, out = winprobe("children", harness.TITLE)
     texts = {}
     for line in out.splitlines():
         parts = line.split(" ", 7)
@@ -61,7 +61,7 @@ class StartUp(WindowTest):
     def test_window_size_title_buttons_and_no_console(self):
         self.assertEqual(self.program.rect[2:], (371, 356))
         self.assertIsNotNone(self.program.xid, "no X window carries the title " + harness.TITLE)
-        self.assertNotEqual(inspector("wait", "Tarnwick", 500)[0], 0, "a console opened without -DebugWindow")
+        self.assertNotEqual(winprobe("wait", "Tarnwick", 500)[0], 0, "a console opened without -DebugWindow")
         shot = self.program.shot()
         shot.save(os.path.join(harness.BUILD, "check-window.png"))  # the README's picture comes from here
         self.assertEqual(differing_pixels(region(shot, CLOSE_AT, (20, 20)), cell("close-strip.bmp", 0, (20, 20))), 0)
@@ -88,7 +88,7 @@ class Validation(WindowTest):
                 self.press_check()
                 self.assertEqual(box_text(), message)
                 self.assertTrue(close_box())
-                self.assertEqual(inspector("gone", harness.CAPTION, 5000)[0], 0)
+                self.assertEqual(winprobe("gone", harness.CAPTION, 5000)[0], 0)
         self.assertEqual(self.service.requests, [])
 
 

@@ -8,7 +8,7 @@ import time
 import unittest
 
 import harness
-from harness import Program, ReportService, box_text, close_box, inspector
+from harness import Program, ReportService, box_text, close_box, winprobe
 
 
 def survey_lines():
@@ -72,10 +72,10 @@ class GoodCheck(unittest.TestCase):
             self.assertIn("submit ping result[", log)
 
             self.assertTrue(close_box())
-            self.assertEqual(inspector("gone", harness.CAPTION, 5000)[0], 0)
-            self.assertEqual(inspector("responds", harness.TITLE, 2000)[1].strip(), "1", "not idle after OK")
+            self.assertEqual(winprobe("gone", harness.CAPTION, 5000)[0], 0)
+            self.assertEqual(winprobe("responds", harness.TITLE, 2000)[1].strip(), "1", "not idle after OK")
 
-            resized = inspector("resize", 1024, 768)[0] == 0
+            resized = winprobe("resize", 1024, 768)[0] == 0
             try:
                 checker.check()
                 self.assertEqual(box_text(30), "提交成功")
@@ -89,7 +89,7 @@ class GoodCheck(unittest.TestCase):
                     print("note: this display cannot change its mode; the resolution part was not exercised")
             finally:
                 if resized:
-                    inspector("resize", 1280, 1024)
+                    winprobe("resize", 1280, 1024)
         finally:
             checker.program.kill()
 
@@ -105,7 +105,7 @@ class GoodCheck(unittest.TestCase):
                     start = checker.check()
                     self.assertIsNotNone(box_text(30))
                     close_box()
-                    inspector("gone", harness.CAPTION, 5000)
+                    winprobe("gone", harness.CAPTION, 5000)
                     self.assertEqual(len(self.service.requests), count + 1)
                     (firsts if n == 0 else laters).append(self.service.arrivals[-1] - start)
             finally:
@@ -122,7 +122,7 @@ class ServiceTrouble(unittest.TestCase):
             checker.fill("player1", "player1")
             checker.check()
             self.assertIsNone(box_text(5))
-            self.assertEqual(inspector("responds", harness.TITLE, 2000)[1].strip(), "1")
+            self.assertEqual(winprobe("responds", harness.TITLE, 2000)[1].strip(), "1")
         finally:
             checker.program.kill()
 
@@ -136,10 +136,10 @@ class ServiceTrouble(unittest.TestCase):
             while not service.requests and time.monotonic() < deadline:
                 time.sleep(0.1)
             self.assertEqual(len(service.requests), 1)
-            self.assertEqual(inspector("responds", harness.TITLE, 1000)[1].strip(), "0", "the window did not wait")
+            self.assertEqual(winprobe("responds", harness.TITLE, 1000)[1].strip(), "0", "the window did not wait")
             answered = None
             while time.monotonic() < start + 45:
-                if inspector("responds", harness.TITLE, 1000)[1].strip() == "1":
+                if winprobe("responds", harness.TITLE, 1000)[1].strip() == "1":
                     answered = time.monotonic() - start
                     break
             self.assertIsNotNone(answered, "the window never answered again")

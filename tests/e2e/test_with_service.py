@@ -6,7 +6,7 @@ import time
 import unittest
 
 import harness
-from harness import box_text, close_box, inspector
+from harness import box_text, close_box, winprobe
 from test_report import Checker
 
 SERVICE = os.path.join(harness.ROOT, "build", "host", "service", "report-service")
@@ -37,7 +37,7 @@ class AgainstTheReportService(unittest.TestCase):
         checker.check()
         text = box_text(30)
         close_box()
-        inspector("gone", harness.CAPTION, 5000)
+        winprobe("gone", harness.CAPTION, 5000)
         return text
 
     def test_success_then_account_used_then_computer_used(self):

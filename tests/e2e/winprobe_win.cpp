@@ -1,20 +1,20 @@
-// inspector.exe: reads the program's windows from inside the same Wine prefix, for the end-to-end tests.
+// winprobe.exe: reads the program's windows from inside the same Wine prefix, for the end-to-end tests.
 // Every command prints UTF-8 lines and exits 0 on success, 1 when what it waits for does not happen.
 //
-//   inspector wait TITLE [MS]       a visible top-level window titled TITLE: "hwnd x y w h" (window rect)
-//   inspector gone TITLE [MS]       no window titled TITLE any more
-//   inspector box CAPTION [MS]      a message box captioned CAPTION: its text
-//   inspector boxes CAPTION         how many message boxes with that caption are open
-//   inspector ok CAPTION            click the OK button of that message box
-//   inspector children TITLE        "id class x y w h visible text" per child window (screen coordinates)
-//   inspector focus TITLE           the control id of the focused window in TITLE's thread (0 if none)
-//   inspector responds TITLE MS     1 when the window answers a message within MS, else 0
-//   inspector kill TITLE            end the process that owns the window
-//   inspector hold MS               keep a hidden window (and so Wine's desktop process) alive for up to MS,
-//                                   or until 'inspector release'
-//   inspector release               end a hold
-//   inspector screen                the primary screen's size
-//   inspector resize W H            change the primary display mode
+//   winprobe wait TITLE [MS]        a visible top-level window titled TITLE: "hwnd x y w h" (window rect)
+//   winprobe gone TITLE [MS]        no window titled TITLE any more
+//   winprobe box CAPTION [MS]       a message box captioned CAPTION: its text
+//   winprobe boxes CAPTION          how many message boxes with that caption are open
+//   winprobe ok CAPTION             click the OK button of that message box
+//   winprobe children TITLE         "id class x y w h visible text" per child window (screen coordinates)
+//   winprobe focus TITLE            the control id of the focused window in TITLE's thread (0 if none)
+//   winprobe responds TITLE MS      1 when the window answers a message within MS, else 0
+//   winprobe kill TITLE             end the process that owns the window
+//   winprobe hold MS                keep a hidden window (and so Wine's desktop process) alive for up to MS,
+//                                   or until 'winprobe release'
+//   winprobe release                end a hold
+//   winprobe screen                 the primary screen's size
+//   winprobe resize W H             change the primary display mode
 #include <windows.h>
 
 #include <cstdio>
