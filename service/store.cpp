@@ -70,6 +70,23 @@ private:
     int m_rc = SQLITE_ERROR;
 };
 
+// The report columns, in the order every query here selects them (account … machine_key), from `first` on.
+Report ReadReport(Statement& q, int first) {
+    Report r;
+    r.account = q.Text(first);
+    r.mac = q.Text(first + 1);
+    r.cpuName = q.Text(first + 2);
+    r.cpuCount = q.Int(first + 3);
+    r.clockMHz = q.Int(first + 4);
+    r.memoryMB = q.Text(first + 5);
+    r.displays = q.Text(first + 6);
+    r.resolution = q.Text(first + 7);
+    r.os = q.Text(first + 8);
+    r.computerName = q.Text(first + 9);
+    r.machineKey = q.Text(first + 10);
+    return r;
+}
+
 }  // namespace
 
 const char* OutcomeName(Outcome outcome) {
@@ -248,19 +265,7 @@ std::optional<DashboardData> Store::Dashboard() {
         if (!q.Ok()) return Fail("machines"), std::nullopt;
         int rc;
         while ((rc = q.Step()) == SQLITE_ROW) {
-            Report r;
-            r.account = q.Text(0);
-            r.mac = q.Text(1);
-            r.cpuName = q.Text(2);
-            r.cpuCount = q.Int(3);
-            r.clockMHz = q.Int(4);
-            r.memoryMB = q.Text(5);
-            r.displays = q.Text(6);
-            r.resolution = q.Text(7);
-            r.os = q.Text(8);
-            r.computerName = q.Text(9);
-            r.machineKey = q.Text(10);
-            data.machines.push_back(std::move(r));
+            data.machines.push_back(ReadReport(q, 0));
         }
         if (rc != SQLITE_DONE) return Fail("machines"), std::nullopt;
     }
@@ -301,17 +306,7 @@ std::optional<std::vector<ReportRow>> Store::Reports() {
         row.remote = q.Text(2);
         row.outcome = q.Text(3);
         row.points = q.Int(4);
-        row.report.account = q.Text(5);
-        row.report.mac = q.Text(6);
-        row.report.cpuName = q.Text(7);
-        row.report.cpuCount = q.Int(8);
-        row.report.clockMHz = q.Int(9);
-        row.report.memoryMB = q.Text(10);
-        row.report.displays = q.Text(11);
-        row.report.resolution = q.Text(12);
-        row.report.os = q.Text(13);
-        row.report.computerName = q.Text(14);
-        row.report.machineKey = q.Text(15);
+        row.report = ReadReport(q, 5);
         row.rawBody = q.Blob(16);
         rows.push_back(std::move(row));
     }
