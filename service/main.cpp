@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "service/http_server.h"
+#include "service/secret_file.h"
 #include "service/service.h"
 #include "service/store.h"
 
@@ -25,6 +26,8 @@ const char* const kUsage =
     "  --listen HOST:PORT     address to listen on (default 127.0.0.1:8360; port 0 picks a free one)\n"
     "  --db PATH              SQLite database (default var/reports.db; folders are created)\n"
     "  --admin-token TOKEN    token for the dashboard and the export (default: a new one, printed at start)\n"
+    "  --admin-token-file F   the token from a file (not readable by everyone): instances behind one address\n"
+    "                         share it, and it stays out of the process list\n"
     "  --require-registered   refuse reports of accounts not registered at /register\n"
     "  --threads N            requests served at once (default 64)\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
@@ -87,6 +90,16 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
                 std::fprintf(stderr, "report-service: --admin-token must not be empty\n");
                 return 2;
             }
+        } else if (arg == "--admin-token-file") {
+            const char* v = value("--admin-token-file");
+            if (!v) return 2;
+            std::string error;
+            const auto token = Service::ReadSecretFile(v, error);
+            if (!token) {
+                std::fprintf(stderr, "report-service: --admin-token-file %s: %s\n", v, error.c_str());
+                return 2;
+            }
+            flags.token = *token;
         } else if (arg == "--threads") {
             const char* v = value("--threads");
             if (!v) return 2;
