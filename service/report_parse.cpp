@@ -1,5 +1,6 @@
 #include "service/report_parse.h"
 
+#include <iconv.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -22,6 +23,22 @@ bool ParseInt(const std::string& text, int64_t& value) {
     return true;
 }
 
+std::optional<std::string> Gb18030ToUtf8(std::string_view bytes) {
+    iconv_t cd = iconv_open("UTF-8", "GB18030");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out(bytes.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* outPtr = out.data();
+    size_t outLeft = out.size();
+    const bool ok = iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
+                    iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    if (!ok) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -30,11 +47,12 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-ParseResult ParseReport(std::string_view body) {
+ParseResult ParseReport(std::string_view body, bool declaredUtf8) {
     ParseResult result;
-    const auto text = ServiceText::ToUtf8(body);
-    if (!text) {
-        result.error = "body is neither UTF-8 nor GB18030";
+    const auto text = declaredUtf8 ? (ServiceText::IsValidUtf8(body) ? std::optional<std::string>(body) : std::nullopt)
+                                   : Gb18030ToUtf8(body);
+    if (!text || !ServiceText::IsValidUtf8(*text)) {
+        result.error = declaredUtf8 ? "body declared UTF-8 is not" : "body is not GB18030";
         return result;
     }
     const auto doc = nlohmann::json::parse(*text, nullptr, false);

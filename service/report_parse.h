@@ -30,8 +30,9 @@ struct ParseResult {
 // Longest account, in characters; the checker's box takes 127 ANSI bytes.
 constexpr size_t kMaxAccountChars = 64;
 
-// body: the raw request body, UTF-8 or GB18030.
-ParseResult ParseReport(std::string_view body);
+// body: the raw request body. declaredUtf8: the request's Content-Type says charset=utf-8; otherwise the
+// body is the checker's ANSI code page and is decoded as GB18030. No guessing either way.
+ParseResult ParseReport(std::string_view body, bool declaredUtf8);
 
 // "mac:001122334455" for a usable MAC, otherwise "fp:" with CPU name, display list and computer name.
 std::string MachineKey(const std::string& mac, const std::string& cpuName, const std::string& displays,

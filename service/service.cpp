@@ -127,7 +127,12 @@ HttpResponse ReportService::Handle(const HttpRequest& request) {
 
 HttpResponse ReportService::PostReport(const HttpRequest& request) {
     if (request.body.size() > kMaxReportBody) return TooLarge();
-    const ParseResult parsed = ParseReport(request.body);
+    const std::string type = ServiceText::Trim(Header(request, "content-type"));
+    std::string lower;
+    for (char c : type) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool declaredUtf8 = lower.find("charset=utf-8") != std::string::npos ||
+                              lower.find("charset=\"utf-8\"") != std::string::npos;
+    const ParseResult parsed = ParseReport(request.body, declaredUtf8);
     if (!parsed.report) {
         // Kept for the counts; a failure to keep it changes nothing for the sender.
         m_store.RecordMalformed(request.body, request.remote, parsed.error, m_clock());

@@ -8,7 +8,7 @@ namespace {
 using namespace Service;
 
 TEST(ParseReport, TheCheckersExamplePayload) {
-    const auto result = ParseReport(CheckerPayload(ReportFields{}));
+    const auto result = ParseReport(CheckerPayload(ReportFields{}), true);
     ASSERT_TRUE(result.report) << result.error;
     const Report& r = *result.report;
     EXPECT_EQ(r.account, "player1");
@@ -33,7 +33,7 @@ TEST(ParseReport, AccountsInUtf8AndInTheAnsiCodePage) {
     utf8.computer = "测试机";
     for (const auto& [label, fields] : {std::pair{"GB18030", gbk}, std::pair{"UTF-8", utf8}}) {
         SCOPED_TRACE(label);
-        const auto result = ParseReport(CheckerPayload(fields));
+        const auto result = ParseReport(CheckerPayload(fields), true);
         ASSERT_TRUE(result.report) << result.error;
         EXPECT_EQ(result.report->account, "玩家一");
         EXPECT_EQ(result.report->computerName, "测试机");
@@ -87,7 +87,7 @@ TEST(ParseReport, RefusesMalformedReports) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const auto result = ParseReport(c.body);
+        const auto result = ParseReport(c.body, true);
         EXPECT_FALSE(result.report);
         EXPECT_FALSE(result.error.empty());
     }
@@ -96,12 +96,12 @@ TEST(ParseReport, RefusesMalformedReports) {
 TEST(ParseReport, AccountLengthBoundary) {
     ReportFields f;
     f.account = std::string(64, 'a');
-    EXPECT_TRUE(ParseReport(CheckerPayload(f)).report);
+    EXPECT_TRUE(ParseReport(CheckerPayload(f), true).report);
     f.account.clear();
     for (int i = 0; i < 64; ++i) f.account += "玩";
-    EXPECT_TRUE(ParseReport(CheckerPayload(f)).report);
+    EXPECT_TRUE(ParseReport(CheckerPayload(f), true).report);
     f.account += "玩";
-    EXPECT_FALSE(ParseReport(CheckerPayload(f)).report);
+    EXPECT_FALSE(ParseReport(CheckerPayload(f), true).report);
 }
 
 TEST(MachineKey, TheMacAddressOrAFingerprint) {
