@@ -33,6 +33,8 @@ start() {
       { cat "$dir/initdb.log" >&2; exit 1; }
   fi
   local port=${1:-}
+  # A cluster left running by an interrupted run holds the folder: stop it first.
+  if run "$bin/pg_ctl" -D "$data" status >/dev/null 2>&1; then stop; fi
   # A port found free can be taken before the server binds it: try a few.
   for _ in 1 2 3 4 5; do
     [ -n "$port" ] || port=$(free_port)
