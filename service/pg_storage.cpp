@@ -71,7 +71,7 @@ CREATE TABLE hardware_counts(aspect text NOT NULL, label text NOT NULL, shard sm
 
 constexpr int kShards = 16;
 // Pauses between connection attempts while the server is away: short at first, then at most this.
-constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{5000};
+constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{2000};
 
 // The statements the writer runs for every batch, prepared once per connection.
 const std::pair<const char*, const char*> kPrepared[] = {
@@ -295,7 +295,10 @@ bool PgStorage::Connect() {
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
         m_lastError = std::string("cannot connect to PostgreSQL: ") + (m_conn ? PQerrorMessage(m_conn) : "out of memory");
-        while (!m_lastError.empty() && m_lastError.back() == '\n') m_lastError.pop_back();
+        // libpq's message spans lines; the log wants one.
+        for (char& c : m_lastError)
+            if (c == '\n' || c == '\t') c = ' ';
+        while (!m_lastError.empty() && m_lastError.back() == ' ') m_lastError.pop_back();
         Drop();
         return false;
     }
