@@ -60,9 +60,9 @@ CREATE TABLE accounts(
 CREATE TABLE malformed_samples(
   id bigserial PRIMARY KEY, received_at bigint NOT NULL, remote text NOT NULL, reason text NOT NULL,
   body bytea NOT NULL);
-CREATE TABLE outcome_counts(outcome text NOT NULL, shard smallint NOT NULL, n bigint NOT NULL,
+CREATE TABLE outcome_counts(outcome text NOT NULL, shard smallint NOT NULL DEFAULT 0, n bigint NOT NULL,
   PRIMARY KEY(outcome, shard));
-CREATE TABLE timeline(hour bigint NOT NULL, shard smallint NOT NULL, successes bigint NOT NULL,
+CREATE TABLE timeline(hour bigint NOT NULL, shard smallint NOT NULL DEFAULT 0, successes bigint NOT NULL,
   refusals bigint NOT NULL, malformed bigint NOT NULL, PRIMARY KEY(hour, shard));
 CREATE TABLE hardware_counts(aspect text NOT NULL, label text NOT NULL, shard smallint NOT NULL,
   n bigint NOT NULL, PRIMARY KEY(aspect, label, shard));

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Copies a report service's SQLite database into an empty PostgreSQL one, for the move from one machine to
+# several. Every table (reports with their raw bodies, enrolments, registrations, malformed samples and the
+# dashboard's figures) goes over in one transaction: either all of it arrives or nothing does.
+#   tools/sqlite-to-postgres.sh SQLITE_FILE POSTGRESQL_URL
+# Stop the service first. The PostgreSQL schema must exist and be empty: start report-service once with
+# --db POSTGRESQL_URL (it creates the schema) and stop it again.
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 SQLITE_FILE POSTGRESQL_URL" >&2; exit 2; }
+src=$1
+url=$2
+psql=$(command -v psql || echo /usr/lib/postgresql/15/bin/psql)
+[ -r "$src" ] || { echo "sqlite-to-postgres: cannot read $src" >&2; exit 1; }
+case "$src" in *"'"*) echo "sqlite-to-postgres: the file name must not contain a quote" >&2; exit 1 ;; esac
+version=$(sqlite3 -readonly "$src" "SELECT version FROM schema_version" 2>/dev/null || true)
+[ "$version" = 2 ] || { echo "sqlite-to-postgres: $src has schema version '${version:-none}', this copies version 2" >&2; exit 1; }
+target=$("$psql" -qAtX -d "$url" -c "SELECT (SELECT max(version) FROM schema_version), (SELECT count(*) FROM reports) + (SELECT count(*) FROM accounts)" 2>&1) ||
+  { echo "sqlite-to-postgres: no schema in the PostgreSQL database yet (start report-service once with --db URL): $target" >&2; exit 1; }
+[ "$target" = "2|0" ] || { echo "sqlite-to-postgres: the PostgreSQL database is not an empty version 2 schema ($target)" >&2; exit 1; }
+
+from() { printf "\\\\copy %s FROM PROGRAM 'sqlite3 -readonly -csv %s \"%s\"' WITH (FORMAT csv)\n" "$1" "$src" "$2"; }
+{
+  cat <<'SQL'
+CREATE TEMP TABLE r(id bigint, received_at bigint, remote text, outcome text, points integer, account text,
+  account_key text, mac text, cpu_name text, cpu_count bigint, clock_mhz bigint, memory_mb text, displays text,
+  resolution text, os text, computer_name text, machine_key text, raw text);
+CREATE TEMP TABLE m(id bigint, received_at bigint, remote text, reason text, body text);
+SQL
+  from r "SELECT id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, CASE WHEN raw IS NULL THEN NULL ELSE hex(raw) END FROM reports"
+  echo "INSERT INTO reports SELECT id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, decode(raw, 'hex') FROM r;"
+  from "enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at)" \
+    "SELECT account, account_key, machine_key, fingerprint, report_id, points, enrolled_at FROM enrolments ORDER BY rowid"
+  from "accounts(id, name, account_key, registered_at, remote)" \
+    "SELECT rowid, name, account_key, registered_at, remote FROM accounts"
+  from m "SELECT id, received_at, remote, reason, hex(body) FROM malformed_samples"
+  echo "INSERT INTO malformed_samples SELECT id, received_at, remote, reason, decode(body, 'hex') FROM m;"
+  from "outcome_counts(outcome, n)" "SELECT outcome, n FROM outcome_counts"
+  from "timeline(hour, successes, refusals, malformed)" "SELECT hour, successes, refusals, malformed FROM timeline"
+  from "hardware_counts(aspect, label, n)" "SELECT aspect, label, n FROM hardware_counts"
+  cat <<'SQL'
+SELECT setval(pg_get_serial_sequence('reports', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM reports), false);
+SELECT setval(pg_get_serial_sequence('accounts', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM accounts), false);
+SELECT setval(pg_get_serial_sequence('malformed_samples', 'id'),
+  (SELECT coalesce(max(id), 0) + 1 FROM malformed_samples), false);
+SELECT 'copied ' || (SELECT count(*) FROM reports) || ' reports, ' || (SELECT count(*) FROM enrolments) ||
+  ' enrolments, ' || (SELECT count(*) FROM accounts) || ' registrations';
+SQL
+} | "$psql" -qAtX -1 -v ON_ERROR_STOP=1 -d "$url" -f -
