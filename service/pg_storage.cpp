@@ -64,7 +64,7 @@ CREATE TABLE outcome_counts(outcome text NOT NULL, shard smallint NOT NULL DEFAU
   PRIMARY KEY(outcome, shard));
 CREATE TABLE timeline(hour bigint NOT NULL, shard smallint NOT NULL DEFAULT 0, successes bigint NOT NULL,
   refusals bigint NOT NULL, malformed bigint NOT NULL, PRIMARY KEY(hour, shard));
-CREATE TABLE hardware_counts(aspect text NOT NULL, label text NOT NULL, shard smallint NOT NULL,
+CREATE TABLE hardware_counts(aspect text NOT NULL, label text NOT NULL, shard smallint NOT NULL DEFAULT 0,
   n bigint NOT NULL, PRIMARY KEY(aspect, label, shard));
 )sql"},
 };
