@@ -76,21 +76,31 @@ constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{2000};
 // The statements the writer runs for every batch, prepared once per connection.
 const std::pair<const char*, const char*> kPrepared[] = {
     {"locks", "SELECT pg_advisory_xact_lock(k) FROM unnest($1::bigint[]) AS k"},
-    {"decide",
-     "SELECT CASE WHEN $1::boolean AND NOT EXISTS (SELECT 1 FROM accounts WHERE account_key = $2) "
-     "THEN 'not_registered' "
+    // One report: decided, recorded and (on success) enrolled in one statement. The batch holds the locks of
+    // its account, machine and fingerprint, so nothing else changes the answer while it runs; the UNIQUE
+    // constraints still have the last word (a success whose enrolment conflicts fails the batch).
+    // $1 require registration, $2 account key, $3 machine key, $4 no MAC, $5 fingerprint, $6 received at,
+    // $7 remote, $8 account, $9 mac, $10 CPU name, $11 cores, $12 clock, $13 memory, $14 displays,
+    // $15 resolution, $16 OS, $17 computer name, $18 raw body; $19… the same texts as kept for a refusal.
+    {"report",
+     "WITH d AS MATERIALIZED (SELECT outcome, outcome = 'success' AS ok FROM (SELECT CASE "
+     "WHEN $1::boolean AND NOT EXISTS (SELECT 1 FROM accounts WHERE account_key = $2) THEN 'not_registered' "
      "WHEN EXISTS (SELECT 1 FROM enrolments WHERE account_key = $2) THEN 'account_used' "
-     "WHEN $3::boolean AND EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = $4) THEN 'machine_used' "
-     "ELSE '' END"},
-    {"insert",
-     "INSERT INTO reports(received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, "
-     "clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw) "
-     "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17::bytea) RETURNING id"},
-    {"enrol",
-     "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
-     "VALUES($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING RETURNING report_id"},
-    {"account_used", "SELECT EXISTS (SELECT 1 FROM enrolments WHERE account_key = $1)"},
-    {"refuse", "UPDATE reports SET outcome = $1, points = 0, raw = NULL WHERE id = $2"},
+     "WHEN EXISTS (SELECT 1 FROM enrolments WHERE machine_key = $3) THEN 'machine_used' "
+     "WHEN $4::boolean AND EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = $5) THEN 'machine_used' "
+     "ELSE 'success' END AS outcome) AS c), "
+     "r AS (INSERT INTO reports(received_at, remote, outcome, points, account, account_key, mac, cpu_name, "
+     "cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw) "
+     "SELECT $6::bigint, $7::text, outcome, CASE WHEN ok THEN 20 ELSE 0 END, CASE WHEN ok THEN $8 ELSE $19 END, "
+     "CASE WHEN ok THEN $2 ELSE $20 END, CASE WHEN ok THEN $9 ELSE $21 END, CASE WHEN ok THEN $10 ELSE $22 END, "
+     "$11::bigint, $12::bigint, CASE WHEN ok THEN $13 ELSE $23 END, CASE WHEN ok THEN $14 ELSE $24 END, "
+     "CASE WHEN ok THEN $15 ELSE $25 END, CASE WHEN ok THEN $16 ELSE $26 END, "
+     "CASE WHEN ok THEN $17 ELSE $27 END, CASE WHEN ok THEN $3 ELSE $28 END, "
+     "CASE WHEN ok THEN $18::bytea END "
+     "FROM d RETURNING id, outcome), "
+     "e AS (INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
+     "SELECT $8, $2, $3, $5, id, 20, $6 FROM r WHERE outcome = 'success' ON CONFLICT DO NOTHING RETURNING 1) "
+     "SELECT outcome, outcome <> 'success' OR EXISTS (SELECT 1 FROM e) FROM r"},
     {"outcomes",
      "INSERT INTO outcome_counts(outcome, shard, n) SELECT o, $1, n FROM unnest($2::text[], $3::bigint[]) AS t(o, n) "
      "ON CONFLICT (outcome, shard) DO UPDATE SET n = outcome_counts.n + EXCLUDED.n"},
@@ -103,9 +113,9 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "INSERT INTO hardware_counts(aspect, label, shard, n) "
      "SELECT a, l, $1, n FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n) "
      "ON CONFLICT (aspect, label, shard) DO UPDATE SET n = hardware_counts.n + EXCLUDED.n"},
-    {"sample",
-     "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea) RETURNING id"},
-    {"trim", "DELETE FROM malformed_samples WHERE id <= $1"},
+    {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
+    {"trim",
+     "DELETE FROM malformed_samples WHERE id <= (SELECT max(id) FROM malformed_samples) - $1"},
 };
 
 struct ResultDeleter {
@@ -262,12 +272,16 @@ private:
     void Drop();
     bool Migrate();
     std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, bool& commitSent);
-    std::optional<Outcome> ApplyOne(const PendingReport& p, bool requireRegistered);
-    bool AddFigures(const Batch& batch, const std::vector<Outcome>& outcomes);
-    // A statement (sql) or a prepared one (name), checked for the status it should end with. Null on failure,
-    // with the reason in m_lastError.
+    static Params ReportParams(const PendingReport& p, bool requireRegistered);
+    // The statements adding the batch's figures to the dashboard's tables: how many, or kSendFailed.
+    static constexpr size_t kSendFailed = ~size_t{0};
+    size_t SendFigures(const Batch& batch, const std::vector<Outcome>& outcomes);
+    // Pipeline mode: statements queued without waiting, then every result read at once after a sync.
+    bool Send(const char* name, const Params& params);
+    bool SendSql(const char* sql);
+    bool Collect(size_t count, std::vector<Result>& results);
+    // A statement, checked for the status it should end with. Null on failure, with the reason in m_lastError.
     Result Run(const char* sql, const Params& params = Params(), ExecStatusType want = PGRES_TUPLES_OK);
-    Result RunPrepared(const char* name, const Params& params, ExecStatusType want = PGRES_TUPLES_OK);
     Result Check(PGresult* raw, const char* what, ExecStatusType want);
     bool Command(const char* sql) { return Run(sql, Params(), PGRES_COMMAND_OK) != nullptr; }
     void Rollback() {
@@ -290,7 +304,8 @@ bool PgStorage::Connect() {
                                     "keepalives_count", "application_name", "options", "dbname", nullptr};
     const char* const values[] = {"5", "1", "10", "3", "3", "report-service",
                                   // A batch never takes long; one that does waits for a stuck lock holder.
-                                  "-c statement_timeout=15s -c idle_in_transaction_session_timeout=60s",
+                                  "-c statement_timeout=15s -c idle_in_transaction_session_timeout=60s "
+                                  "-c plan_cache_mode=force_generic_plan",
                                   m_url.c_str(), nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
@@ -360,14 +375,6 @@ Result PgStorage::Run(const char* sql, const Params& params, ExecStatusType want
                  sql, want);
 }
 
-Result PgStorage::RunPrepared(const char* name, const Params& params, ExecStatusType want) {
-    std::vector<const char*> values;
-    std::vector<int> lengths;
-    params.Pointers(values, lengths);
-    return Check(PQexecPrepared(m_conn, name, params.Count(), values.data(), lengths.data(), params.Formats(), 0), name,
-                 want);
-}
-
 bool PgStorage::Migrate() {
     // Instances starting together: one migrates, the others wait on the lock and then find it done.
     if (!Command("BEGIN") || !Run("SELECT pg_advisory_xact_lock(7251400)") ||
@@ -409,56 +416,9 @@ bool PgStorage::Open(std::string& error) {
     return true;
 }
 
-std::optional<Outcome> PgStorage::ApplyOne(const PendingReport& p, bool requireRegistered) {
-    const Report& r = p.report;
-    const std::string machineKey = MachineKeyOf(p);
-    // The batch holds the locks of this account, machine and fingerprint: nobody else can change the answer
-    // between this check and the inserts below.
-    auto decided = RunPrepared("decide", Params()
-                                             .Bool(requireRegistered)
-                                             .Text(p.accountKey)
-                                             .Bool(p.macKey.empty())
-                                             .Text(p.fingerprint));
-    if (!decided) return std::nullopt;
-    const std::string refusal = Text(decided.get(), 0, 0);
-    const bool refused = !refusal.empty();
-    Params insert;
-    insert.Int(p.receivedAt).Text(p.remote).Text(refused ? refusal : "success").Int(refused ? 0 : kRewardPoints);
-    insert.Text(Cut(r.account)).Text(Cut(p.accountKey)).Text(Cut(r.mac, 64));
-    if (refused) {
-        insert.Text(Cut(r.cpuName)).Int(r.cpuCount).Int(r.clockMHz).Text(Cut(r.memoryMB, 32)).Text(Cut(r.displays));
-        insert.Text(Cut(r.resolution, 64)).Text(Cut(r.os)).Text(Cut(r.computerName)).Text(Cut(machineKey)).Null();
-    } else {
-        insert.Text(r.cpuName).Int(r.cpuCount).Int(r.clockMHz).Text(r.memoryMB).Text(r.displays);
-        insert.Text(r.resolution).Text(r.os).Text(r.computerName).Text(machineKey).Bytes(p.rawBody);
-    }
-    auto inserted = RunPrepared("insert", insert);
-    if (!inserted) return std::nullopt;
-    if (refused) {
-        if (refusal == "not_registered") return Outcome::NotRegistered;
-        return refusal == "account_used" ? Outcome::AccountUsed : Outcome::MachineUsed;
-    }
-    const int64_t id = Int(inserted.get(), 0, 0);
-    // The UNIQUE constraints decide in the end, whatever else writes to this database.
-    auto enrolled = RunPrepared("enrol", Params()
-                                             .Text(r.account)
-                                             .Text(p.accountKey)
-                                             .Text(machineKey)
-                                             .Text(p.fingerprint)
-                                             .Int(id)
-                                             .Int(kRewardPoints)
-                                             .Int(p.receivedAt));
-    if (!enrolled) return std::nullopt;
-    if (PQntuples(enrolled.get()) == 1) return Outcome::Success;
-    auto used = RunPrepared("account_used", Params().Text(p.accountKey));
-    if (!used) return std::nullopt;
-    const Outcome outcome = Text(used.get(), 0, 0) == "t" ? Outcome::AccountUsed : Outcome::MachineUsed;
-    if (!RunPrepared("refuse", Params().Text(OutcomeName(outcome)).Int(id), PGRES_COMMAND_OK)) return std::nullopt;
-    return outcome;
-}
-
-bool PgStorage::AddFigures(const Batch& batch, const std::vector<Outcome>& outcomes) {
+size_t PgStorage::SendFigures(const Batch& batch, const std::vector<Outcome>& outcomes) {
     // Summed per batch, then added in key order: one statement per table, rows locked in one order by all.
+    size_t sent = 0;
     std::map<std::string, int64_t> byOutcome;
     std::map<int64_t, std::tuple<int64_t, int64_t, int64_t>> byHour;
     std::map<std::pair<std::string, std::string>, int64_t> hardware;
@@ -478,8 +438,8 @@ bool PgStorage::AddFigures(const Batch& batch, const std::vector<Outcome>& outco
         std::vector<std::string> names;
         std::vector<int64_t> counts;
         for (const auto& [name, n] : byOutcome) names.push_back(name), counts.push_back(n);
-        if (!RunPrepared("outcomes", Params().Int(m_shard).TextArray(names).IntArray(counts), PGRES_COMMAND_OK))
-            return false;
+        if (!Send("outcomes", Params().Int(m_shard).TextArray(names).IntArray(counts))) return kSendFailed;
+        ++sent;
     }
     if (!byHour.empty()) {
         std::vector<int64_t> hours, s, r, m;
@@ -489,9 +449,9 @@ bool PgStorage::AddFigures(const Batch& batch, const std::vector<Outcome>& outco
             r.push_back(std::get<1>(n));
             m.push_back(std::get<2>(n));
         }
-        if (!RunPrepared("timeline", Params().Int(m_shard).IntArray(hours).IntArray(s).IntArray(r).IntArray(m),
-                         PGRES_COMMAND_OK))
-            return false;
+        if (!Send("timeline", Params().Int(m_shard).IntArray(hours).IntArray(s).IntArray(r).IntArray(m)))
+            return kSendFailed;
+        ++sent;
     }
     if (!hardware.empty()) {
         std::vector<std::string> aspects, labels;
@@ -501,48 +461,124 @@ bool PgStorage::AddFigures(const Batch& batch, const std::vector<Outcome>& outco
             labels.push_back(key.second);
             counts.push_back(n);
         }
-        if (!RunPrepared("hardware", Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts),
-                         PGRES_COMMAND_OK))
-            return false;
+        if (!Send("hardware", Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts)))
+            return kSendFailed;
+        ++sent;
     }
-    return true;
+    return sent;
+}
+
+Params PgStorage::ReportParams(const PendingReport& p, bool requireRegistered) {
+    const Report& r = p.report;
+    const std::string machineKey = MachineKeyOf(p);
+    Params q;
+    q.Bool(requireRegistered).Text(p.accountKey).Text(machineKey).Bool(p.macKey.empty()).Text(p.fingerprint);
+    q.Int(p.receivedAt).Text(p.remote).Text(r.account).Text(r.mac).Text(r.cpuName).Int(r.cpuCount).Int(r.clockMHz);
+    q.Text(r.memoryMB).Text(r.displays).Text(r.resolution).Text(r.os).Text(r.computerName).Bytes(p.rawBody);
+    q.Text(Cut(r.account)).Text(Cut(p.accountKey)).Text(Cut(r.mac, 64)).Text(Cut(r.cpuName)).Text(Cut(r.memoryMB, 32));
+    q.Text(Cut(r.displays)).Text(Cut(r.resolution, 64)).Text(Cut(r.os)).Text(Cut(r.computerName)).Text(Cut(machineKey));
+    return q;
+}
+
+bool PgStorage::Send(const char* name, const Params& params) {
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    params.Pointers(values, lengths);
+    const int sent =
+        PQsendQueryPrepared(m_conn, name, params.Count(), values.data(), lengths.data(), params.Formats(), 0);
+    if (!sent) m_lastError = std::string("send: ") + PQerrorMessage(m_conn);
+    return sent != 0;
+}
+
+bool PgStorage::SendSql(const char* sql) {
+    if (PQsendQueryParams(m_conn, sql, 0, nullptr, nullptr, nullptr, nullptr, 0)) return true;
+    m_lastError = std::string("send: ") + PQerrorMessage(m_conn);
+    return false;
+}
+
+bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
+    // Every statement sent, then the sync: one round trip for all of them. After a failure the server skips
+    // the rest (PIPELINE_ABORTED) up to the sync, which is read in any case so the connection stays usable.
+    bool ok = true;
+    results.clear();
+    for (size_t i = 0; i < count; ++i) {
+        PGresult* raw = PQgetResult(m_conn);
+        if (!raw) {
+            if (ok) m_lastError = std::string("pipeline: ") + PQerrorMessage(m_conn);
+            return false;  // the connection is gone
+        }
+        const ExecStatusType status = PQresultStatus(raw);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            results.emplace_back(raw);
+        } else {
+            if (ok) Check(raw, "batch", PGRES_COMMAND_OK);
+            else PQclear(raw);
+            ok = false;
+            results.emplace_back(nullptr);
+        }
+        PQclear(PQgetResult(m_conn));  // the end of this statement's results
+    }
+    Result sync(PQgetResult(m_conn));
+    if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) {
+        if (ok) m_lastError = std::string("pipeline sync: ") + PQerrorMessage(m_conn);
+        return false;
+    }
+    return ok;
 }
 
 std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, bool& commitSent) {
-    if (!Command("BEGIN")) return std::nullopt;
+    if (!PQenterPipelineMode(m_conn)) {
+        m_lastError = "cannot use a pipeline";
+        return std::nullopt;
+    }
+    struct Leave {
+        PGconn* conn;
+        ~Leave() { PQexitPipelineMode(conn); }
+    } leave{m_conn};
+
     std::set<int64_t> keys;
     for (const auto& p : batch.reports) {
         keys.insert(LockKey("account", p.accountKey));
         keys.insert(LockKey("machine", MachineKeyOf(p)));
         keys.insert(LockKey("fingerprint", p.fingerprint));
     }
-    if (!keys.empty() && !RunPrepared("locks", Params().IntArray({keys.begin(), keys.end()}))) return std::nullopt;
+    // BEGIN, the locks, one statement per report, the malformed samples: sent together, answered together.
+    bool sent = SendSql("BEGIN") && Send("locks", Params().IntArray({keys.begin(), keys.end()}));
+    for (size_t i = 0; sent && i < batch.reports.size(); ++i)
+        sent = Send("report", ReportParams(batch.reports[i], batch.requireRegistered));
+    for (size_t i = 0; sent && i < batch.malformed.size(); ++i) {
+        const auto& m = batch.malformed[i];
+        sent = Send("sample", Params().Int(m.receivedAt).Text(m.remote).Text(Cut(m.reason)).Bytes(
+                                  std::string_view(m.body).substr(0, kMalformedSampleBytes)));
+    }
+    if (sent && !batch.malformed.empty()) sent = Send("trim", Params().Int(kMalformedSamples));
+    if (!sent || !PQpipelineSync(m_conn)) return std::nullopt;
+    const size_t statements = 2 + batch.reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1);
+    std::vector<Result> results;
+    if (!Collect(statements, results)) return std::nullopt;
+
     std::vector<Outcome> outcomes;
     outcomes.reserve(batch.reports.size());
-    for (const auto& p : batch.reports) {
-        const auto outcome = ApplyOne(p, batch.requireRegistered);
-        if (!outcome) return std::nullopt;
-        outcomes.push_back(*outcome);
+    for (size_t i = 0; i < batch.reports.size(); ++i) {
+        const PGresult* r = results[2 + i].get();
+        if (PQntuples(r) != 1 || Text(r, 0, 1) != "t") {
+            m_lastError = "an enrolment the locks should have kept free was taken";
+            return std::nullopt;
+        }
+        const std::string outcome = Text(r, 0, 0);
+        outcomes.push_back(outcome == "success"          ? Outcome::Success
+                           : outcome == "account_used"   ? Outcome::AccountUsed
+                           : outcome == "machine_used"   ? Outcome::MachineUsed
+                                                         : Outcome::NotRegistered);
     }
-    int64_t newest = 0;
-    for (const auto& m : batch.malformed) {
-        auto id = RunPrepared("sample", Params()
-                                            .Int(m.receivedAt)
-                                            .Text(m.remote)
-                                            .Text(Cut(m.reason))
-                                            .Bytes(std::string_view(m.body).substr(0, kMalformedSampleBytes)));
-        if (!id) return std::nullopt;
-        newest = Int(id.get(), 0, 0);
-    }
-    if (newest > kMalformedSamples &&
-        !RunPrepared("trim", Params().Int(newest - kMalformedSamples), PGRES_COMMAND_OK))
-        return std::nullopt;
-    if (!AddFigures(batch, outcomes)) return std::nullopt;
+    // The figures need the outcomes; then the commit, in the same round trip.
+    const size_t figures = SendFigures(batch, outcomes);
+    if (figures == kSendFailed || !SendSql("COMMIT")) return std::nullopt;
     commitSent = true;
-    auto commit = Run("COMMIT", Params(), PGRES_COMMAND_OK);
+    if (!PQpipelineSync(m_conn) || !Collect(figures + 1, results)) return std::nullopt;
     // A transaction that failed unnoticed ends in ROLLBACK, which is not an error to the protocol.
-    if (!commit || std::string_view(PQcmdStatus(commit.get())) != "COMMIT") {
-        if (commit) m_lastError = "commit: the transaction was rolled back";
+    if (std::string_view(PQcmdStatus(results.back().get())) != "COMMIT") {
+        m_lastError = "commit: the transaction was rolled back";
         return std::nullopt;
     }
     return outcomes;
