@@ -1,7 +1,7 @@
 #pragma once
-// The storage backends the service tests run against, from one table: SQLite in a temporary folder, and
-// PostgreSQL in a fresh database of the test cluster that CTest starts (tools/pg-cluster.sh; the file named
-// by REPORT_SERVICE_TEST_PG holds its URL).
+// The storage backends the service tests run against. CTest runs the whole suite twice, from the same table
+// of cases: on SQLite in a temporary folder, and on a fresh database per test in the PostgreSQL cluster that
+// CTest starts (tools/pg-cluster.sh) when REPORT_SERVICE_TEST_PG names the file holding its URL.
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <unistd.h>
@@ -15,12 +15,13 @@
 
 enum class Backend { Sqlite, Postgres };
 
-inline std::string BackendName(const testing::TestParamInfo<Backend>& info) {
-    return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
+inline Backend CurrentBackend() {
+    return std::getenv("REPORT_SERVICE_TEST_PG") ? Backend::Postgres : Backend::Sqlite;
 }
 
-#define INSTANTIATE_FOR_BACKENDS(suite) \
-    INSTANTIATE_TEST_SUITE_P(Backends, suite, testing::Values(Backend::Sqlite, Backend::Postgres), BackendName)
+// For the few tests that reach into the SQLite file itself.
+#define SQLITE_ONLY() \
+    if (CurrentBackend() != Backend::Sqlite) GTEST_SKIP() << "reaches into the SQLite file"
 
 // A database of its own for one test: a file in `folder`, or a new database in the cluster, dropped afterwards.
 class TestDatabase {
@@ -31,8 +32,7 @@ public:
             return;
         }
         const char* urlFile = std::getenv("REPORT_SERVICE_TEST_PG");
-        if (!urlFile) return;  // not under CTest: the test skips itself
-        std::ifstream in(urlFile);
+        std::ifstream in(urlFile ? urlFile : "");
         std::string url;
         if (!std::getline(in, url) || url.rfind("postgresql://", 0) != 0) {
             ADD_FAILURE() << "no PostgreSQL URL in " << urlFile;
@@ -50,7 +50,7 @@ public:
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
 
-    // Empty when the backend is not available here.
+    // The --db value: a file path or a URL.
     std::string db;
 
     std::unique_ptr<Service::Storage> Open() const {
@@ -72,7 +72,3 @@ private:
     }
     std::string m_admin, m_name;
 };
-
-// At the start of a test: skip the PostgreSQL cases when run outside CTest, which starts the cluster.
-#define SKIP_WITHOUT_BACKEND(database) \
-    if ((database).db.empty()) GTEST_SKIP() << "no PostgreSQL here (CTest starts one: ctest -R service)"
