@@ -1,25 +1,37 @@
 #pragma once
-// The report service on a socket: cpp-httplib in front of ReportService::Handle.
+// The report service on a socket: Boost.Beast over Asio, a few I/O threads for every connection. Each request
+// has one deadline for its header and body, idle keep-alives are closed, connections are capped in total and
+// per address, sizes are checked as the bytes arrive, and each address has a token bucket.
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "service/service.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace Service {
 
 struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8360;  // 0: any free port
-    int threads = 64;
+    int ioThreads = 2;
     // A fixed JSON reply at /bench/fixed that stores nothing: the HTTP layer's own limit, for benchmarks.
     bool benchEndpoint = false;
     // One line per request; nothing when empty.
     std::function<void(const std::string&)> log;
+
+    std::chrono::milliseconds requestTimeout{10000};  // the whole request, header and body
+    std::chrono::milliseconds idleTimeout{5000};      // between requests on a kept-alive connection
+    std::chrono::milliseconds writeTimeout{10000};    // each reply (each piece of a streamed one)
+    std::chrono::milliseconds shutdownGrace{3000};    // what in-flight requests get after Stop
+    size_t maxConnections = 4096;
+    size_t maxPerAddress = 256;  // an internet café behind one address
+    size_t headerLimit = 8 * 1024;
+    size_t bodyLimit = kMaxReportBody;
+    // Requests per second per address, and the burst allowed; 0: no limit.
+    double ratePerSecond = 50;
+    double rateBurst = 200;
 };
 
 class HttpServer {
@@ -31,17 +43,20 @@ public:
 
     // Binds and returns the port it got, or -1.
     int Bind();
-    // Serves until Stop; requests in progress finish before it returns.
+    // Serves until Stop; returns once every connection is closed.
     bool Run();
     bool IsRunning() const;
-    // Safe from any thread; a server not yet running is not stopped by it.
+    // Safe from any thread: stops accepting, closes idle and half-received connections, gives requests in
+    // flight up to shutdownGrace to be answered, then closes the rest and makes Run return.
     void Stop();
 
+    class Impl;
+
 private:
-    class Server;
-    ReportService& m_service;
-    ServerOptions m_options;
-    std::unique_ptr<Server> m_server;
+    std::shared_ptr<Impl> m_impl;
 };
+
+// A path or other client text as it may go into a log line: control bytes and backslashes escaped.
+std::string LogSafe(std::string_view text, size_t max = 200);
 
 }  // namespace Service

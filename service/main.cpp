@@ -1,5 +1,6 @@
 // report-service: receives the checker's reports, keeps them in SQLite and shows what came in.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,9 +12,10 @@
 #include <thread>
 
 #include "service/http_server.h"
+#include "service/pg_storage.h"
 #include "service/secret_file.h"
 #include "service/service.h"
-#include "service/store.h"
+#include "service/storage.h"
 
 namespace {
 
@@ -25,11 +27,16 @@ const char* const kUsage =
     "\n"
     "  --listen HOST:PORT     address to listen on (default 127.0.0.1:8360; port 0 picks a free one)\n"
     "  --db PATH              SQLite database (default var/reports.db; folders are created)\n"
+    "  --db postgresql://USER@HOST:PORT/DBNAME\n"
+    "                         a PostgreSQL database instead, shared by several instances (password from\n"
+    "                         ~/.pgpass or PGPASSFILE, never on the command line)\n"
     "  --admin-token TOKEN    token for the dashboard and the export (default: a new one, printed at start)\n"
     "  --admin-token-file F   the token from a file (not readable by everyone): instances behind one address\n"
     "                         share it, and it stays out of the process list\n"
     "  --require-registered   refuse reports of accounts not registered at /register\n"
-    "  --threads N            requests served at once (default 64)\n"
+    "  --threads N            I/O threads serving every connection (default 2)\n"
+    "  --rate N               requests per second allowed per address, after a burst of 4 N (default 50;\n"
+    "                         0: no limit)\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
     "  --help                 this text\n";
@@ -40,7 +47,8 @@ struct Flags {
     std::string db = "var/reports.db";
     std::string token;
     bool requireRegistered = false;
-    int threads = 64;
+    int threads = 2;
+    double rate = 50;
     bool bench = false;
     bool quiet = false;
 };
@@ -104,8 +112,17 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
             const char* v = value("--threads");
             if (!v) return 2;
             flags.threads = std::atoi(v);
-            if (flags.threads < 1 || flags.threads > 1024) {
-                std::fprintf(stderr, "report-service: --threads wants 1 to 1024\n");
+            if (flags.threads < 1 || flags.threads > 64) {
+                std::fprintf(stderr, "report-service: --threads wants 1 to 64\n");
+                return 2;
+            }
+        } else if (arg == "--rate") {
+            const char* v = value("--rate");
+            if (!v) return 2;
+            char* end = nullptr;
+            flags.rate = std::strtod(v, &end);
+            if (!end || *end || !(flags.rate >= 0 && flags.rate <= 1e6)) {
+                std::fprintf(stderr, "report-service: --rate wants a number from 0 to 1000000\n");
                 return 2;
             }
         } else if (arg == "--require-registered") {
@@ -142,14 +159,23 @@ int main(int argc, char** argv) {
     if (const int rc = ParseFlags(argc, argv, flags)) return rc < 0 ? 0 : rc;
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
+    const std::string shownDb = Service::LogSafe(Service::PrintableDb(flags.db), 4096);
     std::error_code ec;
     const auto parent = std::filesystem::path(flags.db).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    if (!parent.empty() && !Service::IsPostgresUrl(flags.db)) std::filesystem::create_directories(parent, ec);
     std::string error;
-    auto store = Service::Store::Open(flags.db, error);
-    if (!store) {
-        std::fprintf(stderr, "report-service: cannot open %s: %s\n", flags.db.c_str(), error.c_str());
+    // Two connections: the writer's, and the reader's for the admin pages, so an export never delays a commit.
+    auto writer = Service::OpenStorage(flags.db, error);
+    auto reader = writer ? Service::OpenStorage(flags.db, error) : nullptr;
+    if (!writer || !reader) {
+        std::fprintf(stderr, "report-service: cannot use the database %s: %s\n", shownDb.c_str(), error.c_str());
         return 1;
+    }
+    // Every connection is a descriptor: take what the system allows.
+    struct rlimit files {};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
     const bool generated = flags.token.empty();
     if (generated) flags.token = NewToken();
@@ -166,20 +192,28 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    Service::ReportService service(*store, {flags.token, flags.requireRegistered});
+    Service::ServiceOptions serviceOptions;
+    serviceOptions.adminToken = flags.token;
+    serviceOptions.requireRegistered = flags.requireRegistered;
+    serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     Service::ServerOptions options;
     options.host = flags.host;
     options.port = flags.port;
-    options.threads = flags.threads;
+    options.ioThreads = flags.threads;
+    options.ratePerSecond = flags.rate;
+    options.rateBurst = flags.rate * 4;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        options.maxConnections = std::min<size_t>(options.maxConnections, files.rlim_cur > 64 ? files.rlim_cur - 64 : 1);
     options.benchEndpoint = flags.bench;
     if (!flags.quiet) options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
-    Service::HttpServer server(service, options);
-    const int port = server.Bind();
+    auto server = std::make_unique<Service::HttpServer>(*service, options);
+    const int port = server->Bind();
     if (port <= 0) {
         std::fprintf(stderr, "report-service: cannot listen on %s:%d\n", flags.host.c_str(), flags.port);
         return 1;
     }
-    std::printf("database %s\n", flags.db.c_str());
+    std::printf("database %s\n", shownDb.c_str());
     if (generated) std::printf("admin token %s\n", flags.token.c_str());
     std::printf("dashboard http://%s:%d/?token=…  registration http://%s:%d/register\n", flags.host.c_str(), port,
                 flags.host.c_str(), port);
@@ -191,14 +225,15 @@ int main(int argc, char** argv) {
         sigwait(&stopSignals, &signo);
         std::printf("signal %d: stopping\n", signo);
         // Run may not have started yet; keep asking until the listening loop has ended.
-        for (int i = 0; i < 500 && !server.IsRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        server.Stop();
+        for (int i = 0; i < 500 && !server->IsRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        server->Stop();
     });
-    const bool ok = server.Run();
+    const bool ok = server->Run();
     // Run can also end by itself (a socket error): wake the waiter so it can be joined.
     kill(getpid(), SIGTERM);
     waiter.join();
-    store.reset();  // closes the database: the WAL is checkpointed
+    server.reset();
+    service.reset();  // what was queued is committed, then the database is closed
     std::printf("stopped\n");
     return ok ? 0 : 1;
 }

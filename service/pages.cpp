@@ -150,28 +150,44 @@ std::string TimelineSvg(const DashboardData& data) {
 
 }  // namespace
 
-std::vector<Chart> HardwareCharts(const std::vector<Report>& machines) {
-    const int64_t total = static_cast<int64_t>(machines.size());
-    std::map<std::string, int64_t> os, vendor, cores, clock, memory, chips, vram, resolution;
-    std::map<int64_t, int64_t> coreCounts;
-    for (const auto& m : machines) {
-        ++os[OrEmpty(m.os)];
-        ++vendor[CpuVendor(m.cpuName)];
-        ++coreCounts[m.cpuCount];
-        ++clock[ClockBand(m.clockMHz)];
-        ++memory[MemoryBand(m.memoryMB)];
-        ++resolution[OrEmpty(m.resolution)];
-        // Shares of machines: a machine with two adapters of one chip counts once for it.
-        std::set<std::string> machineChips;
-        int64_t largestVram = 0;
-        for (const auto& d : SplitDisplayList(m.displays)) {
-            if (!ServiceText::Trim(d.chip).empty()) machineChips.insert(ServiceText::Trim(d.chip));
-            largestVram = std::max(largestVram, d.memoryMB);
-        }
-        for (const auto& chip : machineChips) ++chips[chip];
-        if (machineChips.empty()) ++chips["（无）"];
-        ++vram[VramBand(largestVram)];
+std::vector<std::pair<std::string, std::string>> MachineLabels(const Report& m) {
+    std::vector<std::pair<std::string, std::string>> labels = {
+        {"os", OrEmpty(m.os)},
+        {"vendor", CpuVendor(m.cpuName)},
+        {"cores", Num(m.cpuCount)},
+        {"clock", ClockBand(m.clockMHz)},
+        {"memory", MemoryBand(m.memoryMB)},
+        {"resolution", OrEmpty(m.resolution)},
+    };
+    // Shares of machines: a machine with two adapters of one chip counts once for it.
+    std::set<std::string> machineChips;
+    int64_t largestVram = 0;
+    for (const auto& d : SplitDisplayList(m.displays)) {
+        if (!ServiceText::Trim(d.chip).empty()) machineChips.insert(ServiceText::Trim(d.chip));
+        largestVram = std::max(largestVram, d.memoryMB);
     }
+    for (const auto& chip : machineChips) labels.emplace_back("chip", chip);
+    if (machineChips.empty()) labels.emplace_back("chip", "（无）");
+    labels.emplace_back("vram", VramBand(largestVram));
+    return labels;
+}
+
+std::vector<Chart> HardwareCharts(const std::vector<Report>& machines) {
+    HardwareCounts counts;
+    for (const auto& m : machines)
+        for (const auto& [aspect, label] : MachineLabels(m)) ++counts[aspect][label];
+    return HardwareCharts(counts, static_cast<int64_t>(machines.size()));
+}
+
+std::vector<Chart> HardwareCharts(const HardwareCounts& counts, int64_t total) {
+    auto aspect = [&](const char* name) {
+        auto it = counts.find(name);
+        return it == counts.end() ? std::map<std::string, int64_t>() : it->second;
+    };
+    const auto os = aspect("os"), vendor = aspect("vendor"), clock = aspect("clock"), memory = aspect("memory"),
+               chips = aspect("chip"), vram = aspect("vram"), resolution = aspect("resolution");
+    std::map<int64_t, int64_t> coreCounts;
+    for (const auto& [label, count] : aspect("cores")) coreCounts[std::atoll(label.c_str())] += count;
     // Numeric aspects keep their natural order; the others go largest first.
     std::vector<Bar> coreBars;
     for (const auto& [n, count] : coreCounts) coreBars.push_back({n > 0 ? Num(n) + " 核" : "未知", count});
@@ -215,7 +231,7 @@ std::string RenderDashboard(const DashboardData& data) {
     body += "<div class=\"cards\">";
     const std::pair<const char*, int64_t> cards[] = {
         {"成功", data.successes},          {"账号已用", data.accountUsed},    {"电脑已用", data.machineUsed},
-        {"未注册", data.notRegistered},    {"格式错误", data.malformed},      {"已报名机器", static_cast<int64_t>(data.machines.size())},
+        {"未注册", data.notRegistered},    {"格式错误", data.malformed},      {"已报名机器", data.enrolledMachines},
         {"已注册账号", data.registeredAccounts}};
     for (const auto& [label, n] : cards)
         body += "<div class=\"card\">" + std::string(label) + "<b>" + Num(n) + "</b></div>";
@@ -225,9 +241,9 @@ std::string RenderDashboard(const DashboardData& data) {
     body += TimelineSvg(data);
     body += "<p class=\"note\">绿：成功 " + Num(data.successes) + "；橙：拒绝 " + Num(refusals) + "；灰：格式错误 " +
             Num(data.malformed) + "</p></div>";
-    body += "<h2 style=\"margin-top:18px\">已报名机器的硬件分布（共 " + Num(static_cast<int64_t>(data.machines.size())) +
+    body += "<h2 style=\"margin-top:18px\">已报名机器的硬件分布（共 " + Num(data.enrolledMachines) +
             " 台，占比按不同机器计）</h2><div class=\"grid\">";
-    for (const auto& chart : HardwareCharts(data.machines))
+    for (const auto& chart : HardwareCharts(data.hardware, data.enrolledMachines))
         body += "<div class=\"panel\"><h2>" + HtmlEscape(chart.title) + "</h2>" + BarChartSvg(chart) + "</div>";
     body += "</div><p class=\"note\">CPU 厂商由 CPU 名称中的 Intel / AMD 字样判断。悬停可看台数。"
             "<a href=\"/reports.csv\">下载全部报告（CSV）</a> · <a href=\"/register\">注册页与已注册账号</a></p>";
@@ -267,26 +283,32 @@ std::string RenderRefusedPage() {
     return Page("需要管理口令", "<h1>需要管理口令</h1><p>请在地址后加上 ?token=管理口令 再打开。</p>");
 }
 
-std::string RenderReportsCsv(const std::vector<ReportRow>& rows) {
-    using ServiceText::CsvField;
-    std::string csv = "\xEF\xBB\xBF";
-    csv += "id,received_utc,remote,outcome,points,account,mac,cpu_name,cpu_vendor,cpu_count,clock_mhz,memory_mb,"
+std::string ReportsCsvHeader() {
+    return "\xEF\xBB\xBF"
+           "id,received_utc,remote,outcome,points,account,mac,cpu_name,cpu_vendor,cpu_count,clock_mhz,memory_mb,"
            "displays,resolution,os,computer_name,raw_body\r\n";
-    for (const auto& row : rows) {
-        const auto& r = row.report;
-        char when[32];
-        const time_t tt = static_cast<time_t>(row.receivedAt);
-        struct tm tm {};
-        gmtime_r(&tt, &tm);
-        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-        // The raw body is kept as it came; the export shows it as UTF-8 like everything else.
-        const auto raw = ServiceText::ToUtf8(row.rawBody);
-        csv += Num(row.id) + "," + when + "," + CsvField(row.remote) + "," + row.outcome + "," + Num(row.points) +
-               "," + CsvField(r.account) + "," + CsvField(r.mac) + "," + CsvField(r.cpuName) + "," +
-               CsvField(CpuVendor(r.cpuName)) + "," + Num(r.cpuCount) + "," + Num(r.clockMHz) + "," +
-               CsvField(r.memoryMB) + "," + CsvField(r.displays) + "," + CsvField(r.resolution) + "," +
-               CsvField(r.os) + "," + CsvField(r.computerName) + "," + CsvField(raw ? *raw : "") + "\r\n";
-    }
+}
+
+std::string ReportsCsvLine(const ReportRow& row) {
+    using ServiceText::CsvField;
+    const auto& r = row.report;
+    char when[32];
+    const time_t tt = static_cast<time_t>(row.receivedAt);
+    struct tm tm {};
+    gmtime_r(&tt, &tm);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+    // The raw body is kept as it came; the export shows it as UTF-8 like everything else.
+    const auto raw = ServiceText::ToUtf8(row.rawBody);
+    return Num(row.id) + "," + when + "," + CsvField(row.remote) + "," + row.outcome + "," + Num(row.points) + "," +
+           CsvField(r.account) + "," + CsvField(r.mac) + "," + CsvField(r.cpuName) + "," +
+           CsvField(CpuVendor(r.cpuName)) + "," + Num(r.cpuCount) + "," + Num(r.clockMHz) + "," +
+           CsvField(r.memoryMB) + "," + CsvField(r.displays) + "," + CsvField(r.resolution) + "," + CsvField(r.os) +
+           "," + CsvField(r.computerName) + "," + CsvField(raw ? *raw : "") + "\r\n";
+}
+
+std::string RenderReportsCsv(const std::vector<ReportRow>& rows) {
+    std::string csv = ReportsCsvHeader();
+    for (const auto& row : rows) csv += ReportsCsvLine(row);
     return csv;
 }
 

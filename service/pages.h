@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/store.h"
+#include "service/storage.h"
 
 namespace Service {
 
@@ -19,14 +19,20 @@ struct Chart {
     std::vector<Bar> bars;  // largest first; past the top few, the rest as one "其他" bar
 };
 
+// What one enrolled machine adds to the hardware counts: (aspect, label) pairs, kept as it enrols.
+std::vector<std::pair<std::string, std::string>> MachineLabels(const Report& machine);
 // The hardware distribution of the enrolled machines, one chart per aspect.
+std::vector<Chart> HardwareCharts(const HardwareCounts& counts, int64_t machines);
 std::vector<Chart> HardwareCharts(const std::vector<Report>& machines);
 
 std::string RenderDashboard(const DashboardData& data);
 // notice: the outcome of a registration (empty on a plain visit); accounts: shown to the admin only.
 std::string RenderRegisterPage(const std::string& notice, bool good, const std::vector<AccountRow>* accounts);
 std::string RenderRefusedPage();
-// UTF-8 with a byte-order mark, so a spreadsheet opens it in the right encoding.
+// UTF-8 with a byte-order mark, so a spreadsheet opens it in the right encoding: the header line, then one
+// line per report, so the export can be written as it is read.
+std::string ReportsCsvHeader();
+std::string ReportsCsvLine(const ReportRow& row);
 std::string RenderReportsCsv(const std::vector<ReportRow>& rows);
 
 }  // namespace Service

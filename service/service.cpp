@@ -1,7 +1,10 @@
 #include "service/service.h"
 
+#include <cctype>
 #include <chrono>
+#include <future>
 
+#include "service/identity.h"
 #include "service/pages.h"
 #include "service/report_parse.h"
 #include "service/service_text.h"
@@ -29,6 +32,36 @@ HttpResponse Json(int status, int code, const char* message, int points = -1) {
     r.status = status;
     r.contentType = kJson;
     r.body = ReplyJson(code, message, points);
+    return r;
+}
+
+bool DeclaredUtf8(const std::string& contentType) {
+    std::string lower;
+    for (char c : contentType)
+        if (c != ' ' && c != '"') lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find(";charset=utf-8") != std::string::npos || lower.find(";charset=utf8") != std::string::npos;
+}
+
+// Digits only, within [0, max]; memory may also be left empty (not measured).
+bool SaneDecimal(const std::string& text, int64_t max) {
+    if (text.empty()) return true;
+    if (text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoll(text) <= max;
+}
+
+// Why the numbers of a parsed report are not believable; empty when they are.
+std::string NumbersProblem(const Report& r) {
+    if (r.cpuCount < 0 || r.cpuCount > kMaxCpuCount) return "processor count out of range";
+    if (r.clockMHz < 0 || r.clockMHz > kMaxClockMHz) return "clock out of range";
+    if (!SaneDecimal(r.memoryMB, kMaxMemoryMB)) return "memory out of range";
+    return {};
+}
+
+HttpResponse PlainError(int status) {
+    HttpResponse r;
+    r.status = status;
+    r.contentType = "text/plain; charset=utf-8";
+    r.body = Replies::kServerError;
     return r;
 }
 
@@ -79,9 +112,7 @@ std::string AccountProblem(const std::string& name) {
         return "账号名太长，最多 " + std::to_string(kMaxAccountChars) + " 个字符";
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7f) return "账号名不能含有控制字符";
-    // The checker puts the account into its JSON unescaped: with these characters its report never parses.
-    if (name.find('"') != std::string::npos || name.find('\\') != std::string::npos)
-        return "账号名不能含有 \" 或 \\";
+    if (Identity::AccountKey(name).empty()) return "账号名不能只有空白或不可见字符";
     const auto ansi = ServiceText::Utf8ToGb18030(name);
     if (!ansi || ansi->size() > kMaxAccountBytesGb18030) return "账号名太长，检测程序无法填写";
     return {};
@@ -95,59 +126,210 @@ std::string ReplyJson(int code, const std::string& message, int points) {
     return body + ",\"message\":\"" + message + "\"}";
 }
 
-ReportService::ReportService(Store& store, ServiceOptions options, Clock clock)
-    : m_store(store), m_options(std::move(options)), m_clock(std::move(clock)) {
+HttpResponse JsonReply(int status, int code, const char* message) { return Json(status, code, message); }
+
+struct ReportService::WriteJob {
+    enum class Kind { Report, Malformed, Register, Flush } kind = Kind::Report;
+    PendingReport report;
+    MalformedReport malformed;
+    std::string name, accountKey;  // registration
+    std::function<void(std::optional<Outcome>)> done;             // reports
+    std::function<void(RegisterResult)> registered;               // registration
+};
+
+ReportService::ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<Storage> reader,
+                             ServiceOptions options, Clock clock)
+    : m_writer(std::move(writer)), m_reader(std::move(reader)), m_options(std::move(options)), m_clock(std::move(clock)) {
     if (!m_clock)
         m_clock = [] {
             return static_cast<int64_t>(
                 std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
                     .count());
         };
+    m_writerThread = std::thread([this] { WriterLoop(); });
+    m_readerThread = std::thread([this] { ReaderLoop(); });
+}
+
+ReportService::~ReportService() {
+    {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        m_stopping = true;
+    }
+    m_writeReady.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        m_readStopping = true;
+    }
+    m_readReady.notify_all();
+    m_writerThread.join();
+    m_readerThread.join();
+}
+
+bool ReportService::Enqueue(WriteJob job, bool report) {
+    {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        if (m_stopping || (report && m_pendingReports >= m_options.maxPending)) return false;
+        if (report) ++m_pendingReports;
+        m_writes.push_back(std::move(job));
+    }
+    m_writeReady.notify_one();
+    return true;
+}
+
+// The single writer: everything queued goes into one transaction and one fsync; only then is anyone answered.
+void ReportService::WriterLoop() {
+    for (;;) {
+        std::vector<WriteJob> jobs;
+        {
+            std::unique_lock<std::mutex> lock(m_writeMutex);
+            m_writeReady.wait(lock, [this] { return m_stopping || !m_writes.empty(); });
+            if (m_writes.empty()) return;  // stopping with nothing left
+            size_t reports = 0;
+            while (!m_writes.empty() && reports < m_options.maxBatch) {
+                if (m_writes.front().kind == WriteJob::Kind::Report) ++reports;
+                jobs.push_back(std::move(m_writes.front()));
+                m_writes.pop_front();
+            }
+            m_pendingReports -= reports;
+        }
+        Batch batch;
+        batch.requireRegistered = m_options.requireRegistered;
+        std::vector<WriteJob*> reportJobs;
+        for (auto& job : jobs) {
+            if (job.kind == WriteJob::Kind::Report) {
+                batch.reports.push_back(std::move(job.report));
+                reportJobs.push_back(&job);
+            } else if (job.kind == WriteJob::Kind::Malformed) {
+                batch.malformed.push_back(std::move(job.malformed));
+            }
+        }
+        std::optional<std::vector<Outcome>> outcomes;
+        if (!batch.reports.empty() || !batch.malformed.empty()) outcomes = m_writer->Apply(batch);
+        for (size_t i = 0; i < reportJobs.size(); ++i)
+            reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
+        for (auto& job : jobs) {
+            if (job.kind == WriteJob::Kind::Register)
+                job.registered(m_writer->Register(job.name, job.accountKey, job.report.remote, job.report.receivedAt));
+            else if (job.kind == WriteJob::Kind::Flush)
+                job.done(std::nullopt);
+        }
+        if (!m_writer->Healthy() && !m_reportedBroken) {
+            m_reportedBroken = true;
+            if (m_options.log) m_options.log("database: " + m_writer->LastError() + "; no report is accepted any more");
+        }
+    }
+}
+
+void ReportService::ReaderLoop() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock<std::mutex> lock(m_readMutex);
+            m_readReady.wait(lock, [this] { return m_readStopping || !m_reads.empty(); });
+            if (m_reads.empty()) return;
+            work = std::move(m_reads.front());
+            m_reads.pop_front();
+        }
+        work();
+    }
+}
+
+void ReportService::Flush() {
+    std::promise<void> flushed;
+    WriteJob job;
+    job.kind = WriteJob::Kind::Flush;
+    job.done = [&flushed](std::optional<Outcome>) { flushed.set_value(); };
+    if (Enqueue(std::move(job), false)) flushed.get_future().wait();
+}
+
+bool ReportService::RunBlocking(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        // Admin work only: a short queue is plenty, and a flood of it cannot pile up.
+        if (m_readStopping || m_reads.size() >= 64) return false;
+        m_reads.push_back(std::move(work));
+    }
+    m_readReady.notify_one();
+    return true;
 }
 
 HttpResponse ReportService::TooLarge() { return Json(413, 3, Replies::kTooLarge); }
 
-HttpResponse ReportService::Handle(const HttpRequest& request) {
+void ReportService::Handle(HttpRequest request, Reply reply) {
     if (request.path == kReportPath) {
-        if (request.method == "POST") return PostReport(request);
+        if (request.method == "POST") return PostReport(std::move(request), std::move(reply));
         HttpResponse r = Json(405, 3, Replies::kMalformed);
         r.headers.emplace("Allow", "POST");
-        return r;
+        return reply(std::move(r));
     }
     if (request.path == "/register" && (request.method == "GET" || request.method == "POST"))
-        return RegisterPage(request);
-    if (request.path == "/" && request.method == "GET") return Dashboard(request);
-    if (request.path == "/reports.csv" && request.method == "GET") return ReportsCsv(request);
+        return RegisterPage(std::move(request), std::move(reply));
+    if (request.path == "/" && request.method == "GET") return Dashboard(request, std::move(reply));
+    if (request.path == "/reports.csv" && request.method == "GET") return ReportsCsv(request, std::move(reply));
     HttpResponse r;
     r.status = 404;
     r.contentType = "text/plain; charset=utf-8";
     r.body = "not found\n";
-    return r;
+    reply(std::move(r));
 }
 
-HttpResponse ReportService::PostReport(const HttpRequest& request) {
-    if (request.body.size() > kMaxReportBody) return TooLarge();
-    const std::string type = ServiceText::Trim(Header(request, "content-type"));
-    std::string lower;
-    for (char c : type) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool declaredUtf8 = lower.find("charset=utf-8") != std::string::npos ||
-                              lower.find("charset=\"utf-8\"") != std::string::npos;
-    const ParseResult parsed = ParseReport(request.body, declaredUtf8);
-    if (!parsed.report) {
-        // Kept for the counts; a failure to keep it changes nothing for the sender.
-        m_store.RecordMalformed(request.body, request.remote, parsed.error, m_clock());
-        return Json(400, 3, Replies::kMalformed);
+HttpResponse ReportService::HandleAndWait(const HttpRequest& request) {
+    std::promise<HttpResponse> promise;
+    auto future = promise.get_future();
+    Handle(request, [&promise](HttpResponse r) { promise.set_value(std::move(r)); });
+    HttpResponse response = future.get();
+    if (response.stream) {
+        std::promise<bool> done;
+        auto finished = done.get_future();
+        auto stream = std::move(response.stream);
+        std::string& body = response.body;
+        if (!RunBlocking([&] {
+                done.set_value(stream([&body](std::string_view piece) {
+                    body.append(piece);
+                    return true;
+                }));
+            }))
+            return PlainError(503);
+        if (!finished.get()) response.status = 500;  // cut off: a socket would have been closed early
     }
-    const auto outcome =
-        m_store.Record(*parsed.report, request.body, request.remote, m_options.requireRegistered, m_clock());
-    if (!outcome) return Json(503, 5, Replies::kServerError);
-    switch (*outcome) {
-    case Outcome::Success: return Json(200, 0, Replies::kSuccess, kRewardPoints);
-    case Outcome::AccountUsed: return Json(200, 1, Replies::kAccountUsed);
-    case Outcome::MachineUsed: return Json(200, 2, Replies::kMachineUsed);
-    case Outcome::NotRegistered: return Json(200, 4, Replies::kNotRegistered);
+    return response;
+}
+
+void ReportService::PostReport(HttpRequest request, Reply reply) {
+    if (request.body.size() > kMaxReportBody) return reply(TooLarge());
+    ParseResult parsed = ParseReport(request.body, DeclaredUtf8(Header(request, "content-type")));
+    std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
+    if (!parsed.report || !problem.empty()) {
+        // Counted, with a bounded sample kept; the sender's reply does not wait for it.
+        WriteJob job;
+        job.kind = WriteJob::Kind::Malformed;
+        job.malformed = {std::move(request.body), request.remote, std::move(problem), m_clock()};
+        Enqueue(std::move(job), false);
+        return reply(Json(400, 3, Replies::kMalformed));
     }
-    return Json(503, 5, Replies::kServerError);
+    WriteJob job;
+    job.kind = WriteJob::Kind::Report;
+    PendingReport& p = job.report;
+    p.report = std::move(*parsed.report);
+    p.accountKey = Identity::AccountKey(p.report.account);
+    p.macKey = Identity::MacKey(p.report.mac);
+    p.fingerprint = Identity::Fingerprint(p.report);
+    p.rawBody = std::move(request.body);
+    p.remote = request.remote;
+    p.receivedAt = m_clock();
+    if (p.accountKey.empty()) return reply(Json(400, 3, Replies::kMalformed));
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    job.done = [shared](std::optional<Outcome> outcome) {
+        if (!outcome) return (*shared)(Json(503, 5, Replies::kServerError));
+        switch (*outcome) {
+        case Outcome::Success: return (*shared)(Json(200, 0, Replies::kSuccess, kRewardPoints));
+        case Outcome::AccountUsed: return (*shared)(Json(200, 1, Replies::kAccountUsed));
+        case Outcome::MachineUsed: return (*shared)(Json(200, 2, Replies::kMachineUsed));
+        case Outcome::NotRegistered: return (*shared)(Json(200, 4, Replies::kNotRegistered));
+        }
+        (*shared)(Json(503, 5, Replies::kServerError));
+    };
+    if (!Enqueue(std::move(job), true)) (*shared)(Json(503, 5, Replies::kServerError));
 }
 
 bool ReportService::IsAdmin(const HttpRequest& request, bool& fromQuery) const {
@@ -183,79 +365,84 @@ void RememberAdmin(HttpResponse& r, bool fromQuery, const std::string& token) {
 }
 }  // namespace
 
-HttpResponse ReportService::RegisterPage(const HttpRequest& request) {
+void ReportService::RegisterPage(HttpRequest request, Reply reply) {
     bool fromQuery = false;
     const bool admin = IsAdmin(request, fromQuery);
-    HttpResponse r;
-    r.contentType = kHtml;
-    std::string notice;
-    bool good = false;
-    if (request.method == "POST") {
-        const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
-        notice = AccountProblem(name);
-        if (!notice.empty()) {
-            r.status = 400;
-        } else {
-            switch (m_store.Register(name, request.remote, m_clock())) {
-            case Store::RegisterResult::Registered:
-                notice = "注册成功：" + name;
-                good = true;
-                break;
-            case Store::RegisterResult::Duplicate:
-                notice = "该账号名已被注册：" + name;
-                r.status = 409;
-                break;
-            case Store::RegisterResult::Failed:
-                notice = Replies::kServerError;
-                r.status = 503;
-                break;
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    // The page, once the registration (if any) is decided: the account list is read on the reader thread.
+    auto finish = [this, admin, fromQuery, shared](int status, std::string notice, bool good) {
+        auto render = [this, admin, fromQuery, shared, status, notice, good] {
+            HttpResponse r;
+            r.status = status;
+            r.contentType = kHtml;
+            std::optional<std::vector<AccountRow>> accounts;
+            if (admin) {
+                accounts = m_reader->Accounts();
+                RememberAdmin(r, fromQuery, m_options.adminToken);
             }
+            r.body = RenderRegisterPage(notice, good, accounts ? &*accounts : nullptr);
+            SecureHtml(r);
+            (*shared)(std::move(r));
+        };
+        if (!RunBlocking(render)) (*shared)(PlainError(503));
+    };
+    if (request.method != "POST") return finish(200, {}, false);
+    const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
+    std::string notice = AccountProblem(name);
+    if (!notice.empty()) return finish(400, notice, false);
+    WriteJob job;
+    job.kind = WriteJob::Kind::Register;
+    job.name = name;
+    job.accountKey = Identity::AccountKey(name);
+    job.report.remote = request.remote;
+    job.report.receivedAt = m_clock();
+    job.registered = [finish, name](RegisterResult result) {
+        switch (result) {
+        case RegisterResult::Registered: return finish(200, "注册成功：" + name, true);
+        case RegisterResult::Duplicate: return finish(409, "该账号名已被注册：" + name, false);
+        case RegisterResult::Failed: return finish(503, Replies::kServerError, false);
         }
-    }
-    std::optional<std::vector<AccountRow>> accounts;
-    if (admin) {
-        accounts = m_store.Accounts();
+    };
+    if (!Enqueue(std::move(job), false)) finish(503, Replies::kServerError, false);
+}
+
+void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
+    bool fromQuery = false;
+    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    const bool taken = RunBlocking([this, shared, fromQuery] {
+        const auto data = m_reader->Dashboard();
+        if (!data) return (*shared)(PlainError(503));
+        HttpResponse r;
+        r.contentType = kHtml;
+        r.body = RenderDashboard(*data);
         RememberAdmin(r, fromQuery, m_options.adminToken);
-    }
-    r.body = RenderRegisterPage(notice, good, accounts ? &*accounts : nullptr);
-    SecureHtml(r);
-    return r;
+        SecureHtml(r);
+        (*shared)(std::move(r));
+    });
+    if (!taken) (*shared)(PlainError(503));
 }
 
-HttpResponse ReportService::Dashboard(const HttpRequest& request) {
+void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
     bool fromQuery = false;
-    if (!IsAdmin(request, fromQuery)) return Refused();
-    const auto data = m_store.Dashboard();
+    if (!IsAdmin(request, fromQuery)) return reply(Refused());
     HttpResponse r;
-    r.contentType = kHtml;
-    if (!data) {
-        r.status = 503;
-        r.body = Replies::kServerError;
-        r.contentType = "text/plain; charset=utf-8";
-        return r;
-    }
-    r.body = RenderDashboard(*data);
-    RememberAdmin(r, fromQuery, m_options.adminToken);
-    SecureHtml(r);
-    return r;
-}
-
-HttpResponse ReportService::ReportsCsv(const HttpRequest& request) {
-    bool fromQuery = false;
-    if (!IsAdmin(request, fromQuery)) return Refused();
-    const auto rows = m_store.Reports();
-    HttpResponse r;
-    if (!rows) {
-        r.status = 503;
-        r.contentType = "text/plain; charset=utf-8";
-        r.body = Replies::kServerError;
-        return r;
-    }
     r.contentType = "text/csv; charset=utf-8";
-    r.body = RenderReportsCsv(*rows);
     r.headers.emplace("Content-Disposition", "attachment; filename=\"reports.csv\"");
     RememberAdmin(r, fromQuery, m_options.adminToken);
-    return r;
+    // Read and written a piece at a time: memory stays the same whatever the number of reports.
+    r.stream = [this](const ChunkWriter& write) {
+        std::string piece = ReportsCsvHeader();
+        const bool ok = m_reader->Export([&](const ReportRow& row) {
+            piece += ReportsCsvLine(row);
+            if (piece.size() < 64 * 1024) return true;
+            const bool written = write(piece);
+            piece.clear();
+            return written;
+        });
+        return ok && write(piece);
+    };
+    reply(std::move(r));
 }
 
 }  // namespace Service

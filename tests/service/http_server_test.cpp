@@ -1,8 +1,12 @@
-// The service on a real loopback socket (ephemeral port): the HTTP layer's own replies, many senders at
-// once, and what the database keeps.
+// The service on a real loopback socket (ephemeral port): the HTTP layer's own replies and limits, many
+// senders at once, and what the database keeps.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,13 +21,12 @@
 namespace {
 
 using namespace Service;
+using std::chrono::milliseconds;
 
 class LiveServer {
 public:
-    LiveServer(ServiceFixture& fx, bool bench = false) {
-        ServerOptions options;
+    explicit LiveServer(ServiceFixture& fx, ServerOptions options = {}) {
         options.port = 0;
-        options.benchEndpoint = bench;
         options.log = [this](const std::string& line) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_lines.push_back(line);
@@ -32,31 +35,24 @@ public:
         port = m_server->Bind();
         EXPECT_GT(port, 0);
         m_thread = std::thread([this] { m_server->Run(); });
-        for (int i = 0; i < 500 && !m_server->IsRunning(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 500 && !m_server->IsRunning(); ++i) std::this_thread::sleep_for(milliseconds(10));
     }
     ~LiveServer() {
         m_server->Stop();
         m_thread.join();
     }
-    // The library logs a request after its reply has gone out, so a client can be faster than the log:
-    // wait (at most two seconds) for at least `atLeast` lines.
+    // A request is logged as its reply goes out, so a client can be faster than the log: wait (at most two
+    // seconds) for at least `atLeast` lines.
     std::vector<std::string> Lines(size_t atLeast = 0) {
         for (int i = 0; i < 200; ++i) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 if (m_lines.size() >= atLeast) return m_lines;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(milliseconds(10));
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_lines;
-    }
-    httplib::Client Client() const {
-        httplib::Client c("127.0.0.1", port);
-        c.set_connection_timeout(5);
-        c.set_read_timeout(20);
-        return c;
     }
     int port = -1;
 
@@ -67,58 +63,249 @@ private:
     std::vector<std::string> m_lines;
 };
 
+// A plain loopback socket, so a test can send exactly the bytes (and at the pace) it wants.
+class Conn {
+public:
+    explicit Conn(int port) {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    }
+    ~Conn() { close(m_fd); }
+    bool Send(const std::string& bytes) { return send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()); }
+    void CloseWrite() { shutdown(m_fd, SHUT_WR); }
+    // Everything until a full reply (by Content-Length), the peer closes, or the time is up.
+    std::string Read(milliseconds limit = milliseconds(5000)) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        std::string data;
+        for (;;) {
+            const size_t head = data.find("\r\n\r\n");
+            if (head != std::string::npos) {
+                const size_t cl = data.find("Content-Length: ");
+                if (cl != std::string::npos && cl < head && data.size() >= head + 4 + std::stoul(data.substr(cl + 16)))
+                    return data;
+            }
+            const auto left = std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
+            pollfd p{m_fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return data;
+            char buffer[4096];
+            const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                closed = true;
+                return data;
+            }
+            data.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    bool closed = false;
+
+private:
+    int m_fd = -1;
+};
+
+std::string Request(const std::string& path, const std::string& body, const std::string& extra = "") {
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: Application/json\r\n"
+           "Content-Type: Application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
+           "\r\n" + body;
+}
+
+int Status(const std::string& reply) { return reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0; }
+std::string Body(const std::string& reply) {
+    const size_t p = reply.find("\r\n\r\n");
+    return p == std::string::npos ? "" : reply.substr(p + 4);
+}
 std::string Shown(const std::string& body) {
     return TextEncoding::Utf16ToUtf8(ExtractReplyMessage(TextEncoding::Utf8ToUtf16(body)));
 }
+// A JSON reply as the checker reads it: message last, status as expected.
+void ExpectJson(const std::string& reply, int status, const char* message) {
+    EXPECT_EQ(Status(reply), status) << reply;
+    EXPECT_NE(reply.find("Content-Type: application/json; charset=utf-8"), std::string::npos) << reply;
+    EXPECT_EQ(Shown(Body(reply)), message) << reply;
+    EXPECT_EQ(Body(reply).substr(Body(reply).size() - 2), "\"}");
+}
 
-const httplib::Headers kCheckerHeaders = {{"Accept", "Application/json"}};
+std::string Post(int port, const std::string& body, const std::string& extra = "") {
+    Conn c(port);
+    c.Send(Request(kReportPath, body, extra));
+    return c.Read();
+}
+
+std::string Numbered(const char* prefix, int i) { return prefix + std::to_string(i); }
+std::string Mac(int a, int b) {
+    char mac[32];
+    std::snprintf(mac, sizeof mac, "02-00-00-00-%02X-%02X", a & 255, b & 255);
+    return mac;
+}
 
 TEST(HttpLayer, TheCheckersRequestAndItsReply) {
     ServiceFixture fx;
     LiveServer live(fx);
-    auto client = live.Client();
-    const auto res = client.Post(kReportPath, kCheckerHeaders, CheckerPayload(ReportFields{}), "Application/json");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(Shown(res->body), Replies::kSuccess);
-    EXPECT_EQ(res->get_header_value("Content-Type"), "application/json; charset=utf-8");
+    ExpectJson(Post(live.port, CheckerPayload(ReportFields{})), 200, Replies::kSuccess);
     const auto lines = live.Lines(1);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(" 127.0.0.1 POST /act/score/pcinfo/add 200 "), std::string::npos) << lines[0];
+    // The export goes out in pieces as it is read.
+    Conn conn(live.port);
+    conn.Send("GET /reports.csv?token=secret-token HTTP/1.1\r\n\r\n");
+    const std::string csv = conn.Read();
+    EXPECT_EQ(Status(csv), 200);
+    EXPECT_NE(csv.find("Transfer-Encoding: chunked"), std::string::npos);
+    EXPECT_NE(csv.find(",success,20,\"player1\","), std::string::npos);
+    EXPECT_NE(csv.find("\r\n0\r\n\r\n"), std::string::npos);  // and to its end
 }
 
-TEST(HttpLayer, OversizedBodiesGetTheirMessage) {
+// What the HTTP layer refuses itself, each with the checker's kind of reply.
+TEST(HttpLayer, RefusalsAreJsonWithTheMessageLast) {
+    ServiceFixture fx;
+    ServerOptions options;
+    options.requestTimeout = milliseconds(400);
+    LiveServer live(fx, options);
+    const std::string report = CheckerPayload(ReportFields{});
+    const std::string big(kMaxReportBody + 1, 'x');
+    struct Case {
+        const char* label;
+        std::string bytes;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"body over the limit", Request(kReportPath, big), 413, Replies::kTooLarge},
+        {"declared 1 MiB, nothing sent", "POST / HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n", 413, Replies::kTooLarge},
+        {"header over the limit", "GET / HTTP/1.1\r\nX: " + std::string(9000, 'h') + "\r\n\r\n", 413, Replies::kTooLarge},
+        {"compressed body", Request(kReportPath, report, "Content-Encoding: gzip\r\n"), 415, Replies::kEncoding},
+        {"deflate too", Request(kReportPath, report, "Content-Encoding: deflate\r\n"), 415, Replies::kEncoding},
+        {"not HTTP", "HELLO\r\n\r\n", 400, Replies::kMalformed},
+        {"request never finished", "POST " + std::string(kReportPath) + " HTTP/1.1\r\nContent-Le", 408, Replies::kTimeout},
+        {"body never finished", Request(kReportPath, report).substr(0, 150), 408, Replies::kTimeout},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Conn conn(live.port);
+        conn.Send(c.bytes);
+        ExpectJson(conn.Read(), c.status, c.message);
+    }
+    EXPECT_EQ(fx.Dashboard()->successes, 0);
+    // The token in a query never reaches the log, and control characters in a path are escaped.
+    Conn admin(live.port);
+    admin.Send("GET /?token=secret-token HTTP/1.1\r\n\r\nGET /a%0a\x1b[31m HTTP/1.1\r\n\r\n");
+    admin.Read(milliseconds(500));
+    for (const auto& line : live.Lines(10)) {
+        EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
+        EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+    }
+}
+
+// A chunked upload is refused as its bytes pass the limit, not after its (never coming) end.
+TEST(HttpLayer, ChunkedOverTheLimitIsRefusedWhileArriving) {
     ServiceFixture fx;
     LiveServer live(fx);
-    auto client = live.Client();
-    for (size_t size : {kMaxReportBody + 1, size_t{1} << 20}) {
-        SCOPED_TRACE(size);
-        const auto res = client.Post(kReportPath, kCheckerHeaders, std::string(size, 'x'), "Application/json");
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 413);
-        EXPECT_EQ(Shown(res->body), Replies::kTooLarge);
+    Conn conn(live.port);
+    conn.Send("POST " + std::string(kReportPath) + " HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
+    const std::string chunk = "1000\r\n" + std::string(0x1000, 'x') + "\r\n";
+    for (int i = 0; i < 5; ++i) conn.Send(chunk);  // 20 KiB, and no last chunk
+    ExpectJson(conn.Read(milliseconds(3000)), 413, Replies::kTooLarge);
+}
+
+// Slow and idle clients cost a socket each, not a thread: players are served while they hang on, and they are
+// cut off by the whole-request deadline and the idle timeout.
+TEST(HttpLayer, SlowAndIdleClientsDoNotStarvePlayers) {
+    ServiceFixture fx;
+    ServerOptions options;
+    options.requestTimeout = milliseconds(1500);
+    options.idleTimeout = milliseconds(500);
+    LiveServer live(fx, options);
+    constexpr int kSlow = 100;
+    std::vector<std::unique_ptr<Conn>> slow, idle;
+    for (int i = 0; i < kSlow; ++i) {
+        slow.push_back(std::make_unique<Conn>(live.port));
+        slow.back()->Send("POST / HTTP/1.1\r\n");
+        idle.push_back(std::make_unique<Conn>(live.port));
+        idle.back()->Send("GET /register HTTP/1.1\r\n\r\n");
     }
-    // The token in a query never reaches the log.
-    client.Get("/?token=secret-token");
-    for (const auto& line : live.Lines(3)) EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
+    for (auto& c : idle) EXPECT_EQ(Status(c->Read()), 200);
+    const auto start = std::chrono::steady_clock::now();
+    for (int round = 0; round < 5; ++round) {
+        // Each slow client trickles a byte; a per-read timeout would never fire.
+        for (auto& c : slow) c->Send("X");
+        ReportFields f;
+        f.account = Numbered("player", round);
+        f.mac = Mac(1, round);
+        ExpectJson(Post(live.port, CheckerPayload(f)), 200, Replies::kSuccess);
+        std::this_thread::sleep_for(milliseconds(200));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(1400));  // served while they hang on
+    for (auto& c : slow) ExpectJson(c->Read(milliseconds(3000)), 408, Replies::kTimeout);
+    for (auto& c : idle) {
+        c->Read(milliseconds(3000));
+        EXPECT_TRUE(c->closed);
+    }
+}
+
+TEST(HttpLayer, CapsAndTheTokenBucket) {
+    ServerOptions perAddress, total, rate;
+    perAddress.maxPerAddress = 4;
+    total.maxConnections = 3;
+    rate.ratePerSecond = 0.001;
+    rate.rateBurst = 5;
+    const struct {
+        const char* label;
+        ServerOptions options;
+        int allowed;  // of 6 connections, each sending one request
+        int status;
+        const char* message;
+    } cases[] = {
+        {"connections per address", perAddress, 4, 503, Replies::kServerError},
+        {"connections in total", total, 3, 503, Replies::kServerError},
+        {"requests per address", rate, 5, 429, Replies::kTooMany},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ServiceFixture fx;
+        LiveServer live(fx, c.options);
+        std::vector<std::unique_ptr<Conn>> held;
+        for (int i = 0; i < 6; ++i) {
+            held.push_back(std::make_unique<Conn>(live.port));
+            std::this_thread::sleep_for(milliseconds(20));  // accepted in order
+        }
+        for (int i = 0; i < 6; ++i) {
+            SCOPED_TRACE(i);
+            held[size_t(i)]->Send("GET /register HTTP/1.1\r\n\r\n");
+            const std::string reply = held[size_t(i)]->Read();
+            if (i < c.allowed) EXPECT_EQ(Status(reply), 200);
+            else ExpectJson(reply, c.status, c.message);
+        }
+    }
+}
+
+// A client that stops sending once its request is out still gets the reply.
+TEST(HttpLayer, AHalfClosedClientGetsItsReply) {
+    ServiceFixture fx;
+    LiveServer live(fx);
+    Conn conn(live.port);
+    conn.Send(Request(kReportPath, CheckerPayload(ReportFields{})));
+    conn.CloseWrite();
+    ExpectJson(conn.Read(), 200, Replies::kSuccess);
 }
 
 TEST(HttpLayer, TheBenchmarkEndpointOnlyWhenAskedAndNeverStores) {
     ServiceFixture fx;
     {
         LiveServer plain(fx);
-        auto client = plain.Client();
-        const auto res = client.Post("/bench/fixed", "{}", "application/json");
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 404);
+        EXPECT_EQ(Status(Post(plain.port, "{}")), 400);  // at the report path: malformed
+        Conn c(plain.port);
+        c.Send(Request("/bench/fixed", "{}"));
+        EXPECT_EQ(Status(c.Read()), 404);
     }
-    LiveServer bench(fx, true);
-    auto client = bench.Client();
-    const auto res = client.Post("/bench/fixed", CheckerPayload(ReportFields{}), "application/json");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_EQ(Shown(res->body), Replies::kSuccess);
-    EXPECT_TRUE(fx.store->Reports()->empty());
+    ServerOptions options;
+    options.benchEndpoint = true;
+    LiveServer bench(fx, options);
+    Conn c(bench.port);
+    c.Send(Request("/bench/fixed", CheckerPayload(ReportFields{})));
+    ExpectJson(c.Read(), 200, Replies::kSuccess);
+    EXPECT_TRUE(fx.Reports()->empty());
 }
 
 // The same account from 64 senders at once (each on its own machine): exactly one success.
@@ -130,18 +317,17 @@ TEST(Concurrency, SixtyFourPostsOfOneAccount) {
     std::vector<std::thread> senders;
     for (int i = 0; i < kSenders; ++i) {
         senders.emplace_back([&, i] {
-            auto client = live.Client();
             ReportFields f;
             f.account = "racer";
-            char mac[32];
-            std::snprintf(mac, sizeof mac, "00-11-22-33-44-%02X", i);
-            f.mac = mac;
+            f.mac = Mac(0x44, i);
+            Conn c(live.port);
             ++ready;
             while (ready.load() < kSenders) std::this_thread::yield();
-            const auto res = client.Post(kReportPath, kCheckerHeaders, CheckerPayload(f), "Application/json");
-            if (!res || res->status != 200) ++other;
-            else if (Shown(res->body) == Replies::kSuccess) ++successes;
-            else if (Shown(res->body) == Replies::kAccountUsed) ++accountUsed;
+            c.Send(Request(kReportPath, CheckerPayload(f)));
+            const std::string reply = c.Read(milliseconds(20000));
+            if (Status(reply) != 200) ++other;
+            else if (Shown(Body(reply)) == Replies::kSuccess) ++successes;
+            else if (Shown(Body(reply)) == Replies::kAccountUsed) ++accountUsed;
             else ++other;
         });
     }
@@ -149,36 +335,30 @@ TEST(Concurrency, SixtyFourPostsOfOneAccount) {
     EXPECT_EQ(successes.load(), 1);
     EXPECT_EQ(accountUsed.load(), kSenders - 1);
     EXPECT_EQ(other.load(), 0);
-    const auto data = fx.store->Dashboard();
+    const auto data = fx.Dashboard();
     ASSERT_TRUE(data);
     EXPECT_EQ(data->successes, 1);
-    EXPECT_EQ(data->machines.size(), 1u);
+    EXPECT_EQ(data->enrolledMachines, 1);
     EXPECT_EQ(data->accountUsed, kSenders - 1);
 }
 
-// And one machine under 64 accounts, straight into the store from 64 threads.
-TEST(Concurrency, SixtyFourAccountsOnOneMachine) {
-    ServiceFixture fx;
-    constexpr int kSenders = 64;
-    std::atomic<int> ready{0}, successes{0}, machineUsed{0}, failed{0};
-    std::vector<std::thread> senders;
-    for (int i = 0; i < kSenders; ++i) {
-        senders.emplace_back([&, i] {
-            Report r;
-            r.account = "acct" + std::to_string(i);
-            r.machineKey = "mac:AABBCCDDEEFF";
-            ++ready;
-            while (ready.load() < kSenders) std::this_thread::yield();
-            const auto outcome = fx.store->Record(r, "{}", "127.0.0.1", false, 1);
-            if (!outcome) ++failed;
-            else if (*outcome == Outcome::Success) ++successes;
-            else if (*outcome == Outcome::MachineUsed) ++machineUsed;
-        });
-    }
-    for (auto& t : senders) t.join();
-    EXPECT_EQ(successes.load(), 1);
-    EXPECT_EQ(machineUsed.load(), kSenders - 1);
-    EXPECT_EQ(failed.load(), 0);
+PendingReport Pending(const std::string& account, const std::string& mac) {
+    PendingReport p;
+    p.report.account = account;
+    p.accountKey = account;
+    p.macKey = mac;
+    p.rawBody = "raw";
+    p.remote = "127.0.0.1";
+    p.receivedAt = 1;
+    return p;
+}
+
+std::optional<Outcome> ApplyOne(Storage& store, PendingReport p) {
+    Batch batch;
+    batch.reports.push_back(std::move(p));
+    const auto outcomes = store.Apply(batch);
+    if (!outcomes || outcomes->size() != 1) return std::nullopt;
+    return outcomes->front();
 }
 
 int64_t Scalar(sqlite3* db, const char* sql) {
@@ -191,20 +371,18 @@ int64_t Scalar(sqlite3* db, const char* sql) {
 }
 
 TEST(Storage, SchemaWalAndRulesLiveInTheDatabase) {
+    SQLITE_ONLY();
     TempDir dir;
     const std::string path = dir.File("reports.db");
     {
-        std::string error;
-        auto store = Store::Open(path, error);
-        ASSERT_TRUE(store) << error;
-        Report r;
-        r.account = "alice";
-        r.machineKey = "mac:001122334455";
-        EXPECT_EQ(store->Record(r, "raw", "127.0.0.1", false, 1), Outcome::Success);
+        auto store = OpenStorage(path);
+        ASSERT_TRUE(store);
+        EXPECT_EQ(ApplyOne(*store, Pending("alice", "001122334455")), Outcome::Success);
     }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     EXPECT_EQ(Scalar(db, "SELECT count(*) FROM reports WHERE outcome = 'success' AND raw = CAST('raw' AS BLOB)"), 1);
+    EXPECT_EQ(Scalar(db, "SELECT version FROM schema_version"), kSchemaVersion);
     EXPECT_EQ(Scalar(db, "SELECT count(*) FROM pragma_index_list('enrolments') WHERE \"unique\" = 1"), 2);
     EXPECT_EQ(Scalar(db, "SELECT count(*) FROM pragma_index_list('accounts') WHERE \"unique\" = 1"), 1);
     sqlite3_stmt* mode = nullptr;
@@ -214,27 +392,50 @@ TEST(Storage, SchemaWalAndRulesLiveInTheDatabase) {
     sqlite3_finalize(mode);
     // Anything writing to the file directly meets the same rules.
     EXPECT_NE(sqlite3_exec(db,
-                           "INSERT INTO enrolments(account, machine_key, report_id, points, enrolled_at) "
-                           "VALUES('alice', 'mac:999999999999', 1, 20, 1)",
+                           "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, "
+                           "enrolled_at) VALUES('Alice', 'alice', 'mac:999999999999', '', 1, 20, 1)",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
 
     // A second start finds the schema and the enrolment.
-    std::string error;
-    auto store = Store::Open(path, error);
-    ASSERT_TRUE(store) << error;
-    Report again;
-    again.account = "alice";
-    again.machineKey = "mac:999999999999";
-    EXPECT_EQ(store->Record(again, "raw", "127.0.0.1", false, 2), Outcome::AccountUsed);
+    auto store = OpenStorage(path);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(ApplyOne(*store, Pending("alice", "999999999999")), Outcome::AccountUsed);
 }
 
 TEST(Storage, AnUnusableDatabaseIsReportedNotIgnored) {
+    SQLITE_ONLY();
     TempDir dir;
     std::string error;
-    EXPECT_FALSE(Store::Open(dir.File("no/such/folder/reports.db"), error));
+    EXPECT_FALSE(OpenSqliteStorage(dir.File("no/such/folder/reports.db"), error));
     EXPECT_FALSE(error.empty());
+}
+
+// 64 accounts on one machine, each from its own connection: the UNIQUE index decides, not the program.
+TEST(Storage, SixtyFourConnectionsOneMachine) {
+    TempDir dir;
+    const TestDatabase database(CurrentBackend(), dir.File("reports.db"));
+    OpenStorage(database.db);
+    constexpr int kSenders = 64;
+    std::atomic<int> ready{0}, successes{0}, machineUsed{0}, failed{0};
+    std::vector<std::thread> senders;
+    for (int i = 0; i < kSenders; ++i) {
+        senders.emplace_back([&, i] {
+            auto store = OpenStorage(database.db);
+            ++ready;
+            while (ready.load() < kSenders) std::this_thread::yield();
+            const auto outcome = store ? ApplyOne(*store, Pending("acct" + std::to_string(i), "AABBCCDDEEFF"))
+                                       : std::nullopt;
+            if (!outcome) ++failed;
+            else if (*outcome == Outcome::Success) ++successes;
+            else if (*outcome == Outcome::MachineUsed) ++machineUsed;
+        });
+    }
+    for (auto& t : senders) t.join();
+    EXPECT_EQ(successes.load(), 1);
+    EXPECT_EQ(machineUsed.load(), kSenders - 1);
+    EXPECT_EQ(failed.load(), 0);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(ParseReport, AccountsInUtf8AndInTheAnsiCodePage) {
     utf8.computer = "测试机";
     for (const auto& [label, fields] : {std::pair{"GB18030", gbk}, std::pair{"UTF-8", utf8}}) {
         SCOPED_TRACE(label);
-        const auto result = ParseReport(CheckerPayload(fields), true);
+        const auto result = ParseReport(CheckerPayload(fields), std::string(label) == "UTF-8");
         ASSERT_TRUE(result.report) << result.error;
         EXPECT_EQ(result.report->account, "玩家一");
         EXPECT_EQ(result.report->computerName, "测试机");

@@ -2,12 +2,14 @@
 // Shared by the service tests: a throw-away database folder and reports as the checker writes them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "service/service.h"
-#include "service/store.h"
+#include "service/storage.h"
+#include "test_backends.h"
 
 struct ReportFields {
     std::string account = "player1";
@@ -47,37 +49,67 @@ private:
     std::string m_path;
 };
 
-// A store in a fresh folder and the service in front of it, at a fixed time.
+inline std::unique_ptr<Service::Storage> OpenStorage(const std::string& path) {
+    std::string error;
+    auto storage = Service::OpenStorage(path, error);
+    if (!storage) ADD_FAILURE() << "cannot open the store: " << error;
+    return storage;
+}
+
+// The service over a database in a fresh folder, at a fixed time; `store` is a third connection for checks.
 class ServiceFixture {
 public:
     explicit ServiceFixture(bool requireRegistered = false, const std::string& token = "secret-token") {
-        std::string error;
-        store = Service::Store::Open(dir.File("reports.db"), error);
-        if (!store) ADD_FAILURE() << "cannot open the store: " << error;
-        service = std::make_unique<Service::ReportService>(
-            *store, Service::ServiceOptions{token, requireRegistered}, [this] { return now; });
+        Service::ServiceOptions options;
+        options.adminToken = token;
+        options.requireRegistered = requireRegistered;
+        service = std::make_unique<Service::ReportService>(OpenStorage(Path()), OpenStorage(Path()), options,
+                                                           [this] { return now.load(); });
+        store = OpenStorage(Path());
     }
+    std::string Path() const { return database.db; }
 
-    Service::HttpResponse Post(const std::string& path, const std::string& body) {
+    Service::HttpResponse Post(const std::string& path, const std::string& body,
+                               const std::string& contentType = "Application/json") {
         Service::HttpRequest r;
         r.method = "POST";
         r.path = path;
         r.body = body;
         r.remote = "127.0.0.1";
-        return service->Handle(r);
+        r.headers.emplace("content-type", contentType);
+        return service->HandleAndWait(r);
     }
+    // As the checker sends it: its code page, no charset.
     Service::HttpResponse Report(const std::string& body) { return Post(Service::kReportPath, body); }
+    Service::HttpResponse ReportUtf8(const std::string& body) {
+        return Post(Service::kReportPath, body, "application/json; charset=UTF-8");
+    }
     Service::HttpResponse Get(const std::string& path, const std::string& token = "") {
         Service::HttpRequest r;
         r.method = "GET";
         r.path = path;
         r.remote = "127.0.0.1";
         if (!token.empty()) r.query.emplace("token", token);
-        return service->Handle(r);
+        return service->HandleAndWait(r);
+    }
+    std::optional<Service::DashboardData> Dashboard() {
+        service->Flush();
+        return store->Dashboard();
+    }
+    std::optional<std::vector<Service::ReportRow>> Reports() {
+        service->Flush();
+        std::vector<Service::ReportRow> rows;
+        if (!store->Export([&rows](const Service::ReportRow& row) {
+                rows.push_back(row);
+                return true;
+            }))
+            return std::nullopt;
+        return rows;
     }
 
     TempDir dir;
-    int64_t now = 1700000000;
-    std::unique_ptr<Service::Store> store;
+    TestDatabase database{CurrentBackend(), dir.File("reports.db")};
+    std::atomic<int64_t> now{1700000000};
     std::unique_ptr<Service::ReportService> service;
+    std::unique_ptr<Service::Storage> store;
 };

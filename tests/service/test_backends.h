@@ -4,6 +4,7 @@
 // CTest starts (tools/pg-cluster.sh) when REPORT_SERVICE_TEST_PG names the file holding its URL.
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,12 +24,13 @@ inline Backend CurrentBackend() {
 #define SQLITE_ONLY() \
     if (CurrentBackend() != Backend::Sqlite) GTEST_SKIP() << "reaches into the SQLite file"
 
-// A database of its own for one test: a file in `folder`, or a new database in the cluster, dropped afterwards.
+// A database of its own for one test: the SQLite file given, or a new database in the cluster, dropped
+// afterwards.
 class TestDatabase {
 public:
-    TestDatabase(Backend backend, const std::string& folder) {
+    TestDatabase(Backend backend, const std::string& sqlitePath) {
         if (backend == Backend::Sqlite) {
-            db = folder + "/reports.db";
+            db = sqlitePath;
             return;
         }
         const char* urlFile = std::getenv("REPORT_SERVICE_TEST_PG");
@@ -53,11 +55,32 @@ public:
     // The --db value: a file path or a URL.
     std::string db;
 
-    std::unique_ptr<Service::Storage> Open() const {
-        std::string error;
-        auto storage = Service::OpenStorage(db, error);
-        if (!storage) ADD_FAILURE() << "cannot open " << db << ": " << error;
-        return storage;
+    // One statement on the database behind the service's back, on either backend; the first column of the
+    // first row, or -1 (and a failure) when the statement failed.
+    int64_t Sql(const std::string& sql) const {
+        int64_t value = -1;
+        if (db.rfind("postgresql://", 0) == 0) {
+            PGconn* c = PQconnectdb(db.c_str());
+            PGresult* r = PQexec(c, sql.c_str());
+            const auto status = PQresultStatus(r);
+            if (status == PGRES_TUPLES_OK && PQntuples(r) > 0) value = std::strtoll(PQgetvalue(r, 0, 0), nullptr, 10);
+            else if (status == PGRES_COMMAND_OK) value = 0;
+            else ADD_FAILURE() << sql << ": " << PQerrorMessage(c);
+            PQclear(r);
+            PQfinish(c);
+            return value;
+        }
+        sqlite3* c = nullptr;
+        sqlite3_stmt* q = nullptr;
+        if (sqlite3_open(db.c_str(), &c) == SQLITE_OK && sqlite3_prepare_v2(c, sql.c_str(), -1, &q, nullptr) == SQLITE_OK) {
+            const int rc = sqlite3_step(q);
+            if (rc == SQLITE_ROW) value = sqlite3_column_int64(q, 0);
+            else if (rc == SQLITE_DONE) value = 0;
+        }
+        if (value < 0) ADD_FAILURE() << sql << ": " << sqlite3_errmsg(c);
+        sqlite3_finalize(q);
+        sqlite3_close(c);
+        return value;
     }
 
 private:
