@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <future>
@@ -186,7 +187,9 @@ void ReportService::WriterLoop() {
             if (m_writes.empty()) return;  // stopping with nothing left
             size_t reports = 0;
             while (!m_writes.empty() && reports < m_options.maxBatch) {
-                if (m_writes.front().kind == WriteJob::Kind::Report) ++reports;
+                if (m_writes.front().kind == WriteJob::Kind::Report ||
+                    m_writes.front().kind == WriteJob::Kind::Malformed)
+                    ++reports;
                 jobs.push_back(std::move(m_writes.front()));
                 m_writes.pop_front();
             }
@@ -301,10 +304,12 @@ void ReportService::PostReport(HttpRequest request, Reply reply) {
     std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
     if (!parsed.report || !problem.empty()) {
         // Counted, with a bounded sample kept; the sender's reply does not wait for it.
+        // Only the sample's bytes are held, and a flood beyond the queue's bound goes unrecorded.
         WriteJob job;
         job.kind = WriteJob::Kind::Malformed;
+        request.body.resize(std::min(request.body.size(), kMalformedSampleBytes));
         job.malformed = {std::move(request.body), request.remote, std::move(problem), m_clock()};
-        Enqueue(std::move(job), false);
+        Enqueue(std::move(job), true);
         return reply(Json(400, 3, Replies::kMalformed));
     }
     WriteJob job;
@@ -384,6 +389,8 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
             SecureHtml(r);
             (*shared)(std::move(r));
         };
+        // Only the admin's page reads the database; the players' page is rendered where it is.
+        if (!admin) return render();
         if (!RunBlocking(render)) (*shared)(PlainError(503));
     };
     if (request.method != "POST") return finish(200, {}, false);

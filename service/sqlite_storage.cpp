@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <map>
 #include <utility>
 
 #include "service/pages.h"
@@ -148,7 +150,13 @@ private:
     bool Fail(const char* what);
     bool Prepared();
     std::optional<Outcome> ApplyOne(const PendingReport& p, bool requireRegistered);
-    bool Count(const char* outcome, int64_t at, int successes, int refusals, int malformed);
+    void Count(const char* outcome, int64_t at, int successes, int refusals, int malformed);
+    bool WriteCounts();
+
+    // The figures a batch adds, written once per batch rather than once per report.
+    std::map<std::string, int64_t> m_outcomeDelta;
+    std::map<int64_t, std::array<int64_t, 3>> m_timelineDelta;
+    std::map<std::pair<std::string, std::string>, int64_t> m_hardwareDelta;
 
     sqlite3* m_db = nullptr;
     std::string m_path;
@@ -190,15 +198,15 @@ bool SqliteStorage::Prepared() {
                            "enrolled_at) VALUES(?,?,?,?,?,?,?)") &&
            m_setOutcome.Prepare(m_db, "UPDATE reports SET outcome = ?, points = 0, raw = NULL WHERE id = ?") &&
            m_outcomeCount.Prepare(m_db,
-                                  "INSERT INTO outcome_counts(outcome, n) VALUES(?, 1) "
-                                  "ON CONFLICT(outcome) DO UPDATE SET n = n + 1") &&
+                                  "INSERT INTO outcome_counts(outcome, n) VALUES(?1, ?2) "
+                                  "ON CONFLICT(outcome) DO UPDATE SET n = n + ?2") &&
            m_timeline.Prepare(m_db,
                               "INSERT INTO timeline(hour, successes, refusals, malformed) VALUES(?1, ?2, ?3, ?4) "
                               "ON CONFLICT(hour) DO UPDATE SET successes = successes + ?2, "
                               "refusals = refusals + ?3, malformed = malformed + ?4") &&
            m_hardware.Prepare(m_db,
-                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?, ?, 1) "
-                              "ON CONFLICT(aspect, label) DO UPDATE SET n = n + 1") &&
+                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?1, ?2, ?3) "
+                              "ON CONFLICT(aspect, label) DO UPDATE SET n = n + ?3") &&
            m_malformed.Prepare(m_db,
                                "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES(?,?,?,?)") &&
            m_trimMalformed.Prepare(m_db, "DELETE FROM malformed_samples WHERE id <= ? ");
@@ -215,7 +223,8 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
         error = "the database file is not writable";
         return false;
     }
-    sqlite3_busy_timeout(m_db, 5000);
+    // Several writers (another instance, a test) take turns; each turn is one fsync, so waiting long is cheap.
+    sqlite3_busy_timeout(m_db, 30000);
     // FULL: a commit is on disk before the reply says so, even if the machine loses power afterwards.
     if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL")) {
         error = m_lastError;
@@ -287,10 +296,26 @@ bool SqliteStorage::Healthy() {
     return !m_broken;
 }
 
-bool SqliteStorage::Count(const char* outcome, int64_t at, int successes, int refusals, int malformed) {
-    if (m_outcomeCount.Reset().Bind(1, std::string_view(outcome)).Step() != SQLITE_DONE) return false;
-    return m_timeline.Reset().Bind(1, at / 3600 * 3600).Bind(2, int64_t{successes}).Bind(3, int64_t{refusals})
-               .Bind(4, int64_t{malformed}).Step() == SQLITE_DONE;
+void SqliteStorage::Count(const char* outcome, int64_t at, int successes, int refusals, int malformed) {
+    ++m_outcomeDelta[outcome];
+    auto& hour = m_timelineDelta[at / 3600 * 3600];
+    hour[0] += successes;
+    hour[1] += refusals;
+    hour[2] += malformed;
+}
+
+bool SqliteStorage::WriteCounts() {
+    bool ok = true;
+    for (const auto& [outcome, n] : m_outcomeDelta)
+        ok = ok && m_outcomeCount.Reset().Bind(1, outcome).Bind(2, n).Step() == SQLITE_DONE;
+    for (const auto& [hour, n] : m_timelineDelta)
+        ok = ok && m_timeline.Reset().Bind(1, hour).Bind(2, n[0]).Bind(3, n[1]).Bind(4, n[2]).Step() == SQLITE_DONE;
+    for (const auto& [label, n] : m_hardwareDelta)
+        ok = ok && m_hardware.Reset().Bind(1, label.first).Bind(2, label.second).Bind(3, n).Step() == SQLITE_DONE;
+    m_outcomeDelta.clear();
+    m_timelineDelta.clear();
+    m_hardwareDelta.clear();
+    return ok;
 }
 
 std::optional<Outcome> SqliteStorage::ApplyOne(const PendingReport& p, bool requireRegistered) {
@@ -363,17 +388,18 @@ std::optional<Outcome> SqliteStorage::ApplyOne(const PendingReport& p, bool requ
         }
     }
     const bool success = *outcome == Outcome::Success;
-    if (!Count(OutcomeName(*outcome), p.receivedAt, success ? 1 : 0, success ? 0 : 1, 0)) return std::nullopt;
-    if (success) {
-        for (const auto& [aspect, label] : MachineLabels(r))
-            if (m_hardware.Reset().Bind(1, aspect).Bind(2, label).Step() != SQLITE_DONE) return std::nullopt;
-    }
+    Count(OutcomeName(*outcome), p.receivedAt, success ? 1 : 0, success ? 0 : 1, 0);
+    if (success)
+        for (auto& label : MachineLabels(r)) ++m_hardwareDelta[std::move(label)];
     return outcome;
 }
 
 std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
     if (!Healthy()) return std::nullopt;
     if (!Exec("BEGIN IMMEDIATE")) return Fail("begin"), std::nullopt;
+    m_outcomeDelta.clear();
+    m_timelineDelta.clear();
+    m_hardwareDelta.clear();
     std::vector<Outcome> outcomes;
     outcomes.reserve(batch.reports.size());
     for (const auto& p : batch.reports) {
@@ -383,7 +409,7 @@ std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
     }
     int64_t newest = 0;
     for (const auto& m : batch.malformed) {
-        if (!Count("malformed", m.receivedAt, 0, 0, 1)) return Fail("count malformed"), std::nullopt;
+        Count("malformed", m.receivedAt, 0, 0, 1);
         if (m_malformed.Reset()
                 .Bind(1, m.receivedAt)
                 .Bind(2, m.remote)
@@ -396,6 +422,7 @@ std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
     if (newest > kMalformedSamples &&
         m_trimMalformed.Reset().Bind(1, newest - kMalformedSamples).Step() != SQLITE_DONE)
         return Fail("trim samples"), std::nullopt;
+    if (!WriteCounts()) return Fail("counts"), std::nullopt;
     // Checked again just before the commit: once the file is gone, nothing more is acknowledged.
     if (!Healthy()) return Fail("database file"), std::nullopt;
     if (!Exec("COMMIT")) return Fail("commit"), std::nullopt;

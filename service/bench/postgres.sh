@@ -3,13 +3,13 @@
 # connections, with one service instance on a private PostgreSQL (tools/pg-cluster.sh), and with two
 # instances on it behind nginx balancing them as deployed (deploy/nginx-report-service.conf). Same wrk script
 # and table columns as run.sh.
-#   service/bench/postgres.sh SECONDS WORKDIR
+#   service/bench/postgres.sh SECONDS WORKDIR [report-service binary]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-10}
-work=${2:?usage: $0 SECONDS WORKDIR}
+work=${2:?usage: $0 SECONDS WORKDIR [BINARY]}
 connections=64
-binary="$here/build/host/service/report-service"
+binary=${3:-$here/build/host/service/report-service}
 [ -x "$binary" ] || cmake --build "$here/build/host" --target report-service >/dev/null
 mkdir -p "$work"
 
@@ -43,9 +43,8 @@ measure() {  # base-url run-number -> "rps p99ms ok bad socket-errors"
     "$1" | sed -n 's/^RESULT //p'
 }
 
-row() {  # label rps p99 ok bad err
-  printf '%-34s %12s %12s %10s %10s\n' "$1" "$(awk -v ok="$4" -v s="$seconds" 'BEGIN { printf "%.0f", ok / s }')" \
-    "$3" "$4" "$(($5 + $6))"
+row() {  # label rps p99 ok bad err: the columns of run.sh's table
+  printf '%-36s %12s %10s %10s %10s\n' "$1" "$2" "$3" "$4" "$(($5 + $6))"
 }
 
 fresh() {  # a new database in the cluster -> its URL
@@ -58,7 +57,7 @@ db1=$(fresh bench_one)
 port=$(start_instance one "$db1")
 BENCH_PATH=/act/score/pcinfo/add BENCH_RUN=90 wrk -t1 -c4 -d1s -s "$here/service/bench/post.lua" "http://127.0.0.1:$port" >/dev/null
 read -r rps p99 ok bad err < <(measure "http://127.0.0.1:$port" 11)
-row "PostgreSQL, 1 instance" "$rps" "$p99" "$ok" "$bad" "$err"
+row "PostgreSQL, 1 instance, reports" "$rps" "$p99" "$ok" "$bad" "$err"
 kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
 # Two instances behind nginx.
@@ -98,5 +97,5 @@ sed -i "s/listen 127.0.0.1:0;/listen 127.0.0.1:$lb_port;/" "$work/nginx/nginx.co
 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf"
 BENCH_PATH=/act/score/pcinfo/add BENCH_RUN=91 wrk -t1 -c4 -d1s -s "$here/service/bench/post.lua" "http://127.0.0.1:$lb_port" >/dev/null
 read -r rps p99 ok bad err < <(measure "http://127.0.0.1:$lb_port" 12)
-row "PostgreSQL, 2 instances, nginx" "$rps" "$p99" "$ok" "$bad" "$err"
+row "PostgreSQL, 2 behind nginx, reports" "$rps" "$p99" "$ok" "$bad" "$err"
 echo "enrolments in PostgreSQL (1 and 2 instances): $("$psql" -qAtX -d "$db1" -c 'SELECT count(*) FROM enrolments') and $("$psql" -qAtX -d "$db2" -c 'SELECT count(*) FROM enrolments')"

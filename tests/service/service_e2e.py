@@ -13,6 +13,7 @@ import json
 import os
 import queue
 import shutil
+import socket
 import signal
 import sqlite3
 import subprocess
@@ -160,6 +161,75 @@ def lifecycle(binary, work):
     check(any(l.startswith("admin token ") and len(l.split()[2]) == 32 for l in lines),
           "without --admin-token a token is generated and printed")
     check(not any(TOKEN in l for l in svc.all_lines), "a given token is not printed")
+    operations(binary, work)
+
+
+def slow_client(port, stop):
+    """Sends a request one byte every 0.3 s, for as long as it is let."""
+    try:
+        s = socket.create_connection(("127.0.0.1", port), timeout=5)
+        for byte in b"POST /act/score/pcinfo/add HTTP/1.1\r\nHost: x\r\n" * 4:
+            if stop.is_set():
+                break
+            s.send(bytes([byte]))
+            time.sleep(0.3)
+        s.close()
+    except OSError:
+        pass
+
+
+def operations(binary, work):
+    # SIGTERM while slow clients trickle: the service stops within the grace period, not when they finish.
+    svc = Service(binary, os.path.join(work, "ops.db"))
+    stop = threading.Event()
+    slow = [threading.Thread(target=slow_client, args=(svc.port, stop)) for _ in range(8)]
+    for t in slow:
+        t.start()
+    time.sleep(1)
+    start = time.time()
+    code = svc.stop(signal.SIGTERM, wait=20)
+    elapsed = time.time() - start
+    stop.set()
+    for t in slow:
+        t.join(timeout=20)
+    check(code == 0 and elapsed < 5, "SIGTERM with slow clients connected: stopped in %.1f s" % elapsed)
+
+    # The database file deleted, then replaced, under the running service: nothing more is acknowledged.
+    db = os.path.join(work, "gone.db")
+    svc = Service(binary, db)
+    try:
+        status, body = svc.post_report(payload("gone1", "00-00-00-00-02-01"))
+        check(status == 200 and shown(body) == SUCCESS, "a report before the file is deleted succeeds")
+        shutil.copy(db, db + ".copy")
+        for suffix in ("", "-wal", "-shm"):
+            if os.path.exists(db + suffix):
+                os.remove(db + suffix)
+        status, body = svc.post_report(payload("gone2", "00-00-00-00-02-02"))
+        check(status == 503 and shown(body) == "服务器忙，请稍后再试", "after the file is deleted: 503 (%d)" % status)
+        os.rename(db + ".copy", db)
+        status, body = svc.post_report(payload("gone3", "00-00-00-00-02-03"))
+        check(status == 503, "after it is replaced by another file: still 503 (%d)" % status)
+        check(any("deleted or replaced" in l for l in svc.all_lines), "the log says why")
+    finally:
+        svc.stop()
+
+    # A database the service's user cannot write: refused at start, with the reason.
+    folder = os.path.join(work, "readonly")
+    os.makedirs(folder)
+    sqlite3.connect(os.path.join(folder, "ro.db")).execute("CREATE TABLE x(y)").connection.commit()
+    os.chmod(work, 0o755)
+    out = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", binary, "--listen",
+                          "127.0.0.1:0", "--db", os.path.join(folder, "ro.db")],
+                         capture_output=True, text=True, timeout=20)
+    check(out.returncode == 1 and "cannot use the database" in out.stderr and "writ" in out.stderr,
+          "an unwritable database stops the start: " + out.stderr.strip())
+
+    # Control characters in a logged path are escaped: one line stays one line.
+    odd = os.path.join(work, "odd\nname\x1b[2J.db")
+    svc = Service(binary, odd)
+    svc.stop()
+    check(any(l.startswith("database ") and "\\x0a" in l and "\x1b" not in l for l in svc.all_lines)
+          and not any(l.startswith("name") for l in svc.all_lines), "control characters in the path are escaped")
 
 
 def crash(binary, work):
