@@ -24,13 +24,13 @@ trap cleanup EXIT
 url=$("$here/tools/pg-cluster.sh" start "$work/pg")
 psql=/usr/lib/postgresql/15/bin/psql
 
-start_instance() {  # name db -> prints the port
+start_instance() {  # name db -> sets port, adds to pids
   local out="$work/$1.out"
   "$binary" --listen 127.0.0.1:0 --db "$2" --admin-token bench --rate 0 --quiet >"$out" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do
     port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out")
-    [ -n "$port" ] && { echo "$port"; return 0; }
+    [ -n "$port" ] && return 0
     sleep 0.1
   done
   echo "bench: instance $1 did not start:" >&2
@@ -48,13 +48,13 @@ row() {  # label rps p99 ok bad err: the columns of run.sh's table
 }
 
 fresh() {  # a new database in the cluster -> its URL
-  "$psql" -qX -d "${url%/*}/postgres" -c "DROP DATABASE IF EXISTS $1 WITH (FORCE)" -c "CREATE DATABASE $1" >/dev/null
+  "$psql" -qX -d "${url%/*}/postgres" -c "DROP DATABASE IF EXISTS $1 WITH (FORCE)" -c "CREATE DATABASE $1" >/dev/null 2>&1
   echo "${url%/*}/$1"
 }
 
 # One instance.
 db1=$(fresh bench_one)
-port=$(start_instance one "$db1")
+start_instance one "$db1"
 BENCH_PATH=/act/score/pcinfo/add BENCH_RUN=90 wrk -t1 -c4 -d1s -s "$here/service/bench/post.lua" "http://127.0.0.1:$port" >/dev/null
 read -r rps p99 ok bad err < <(measure "http://127.0.0.1:$port" 11)
 row "PostgreSQL, 1 instance, reports" "$rps" "$p99" "$ok" "$bad" "$err"
@@ -62,8 +62,10 @@ kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
 # Two instances behind nginx.
 db2=$(fresh bench_two)
-port_a=$(start_instance a "$db2")
-port_b=$(start_instance b "$db2")
+start_instance a "$db2"
+port_a=$port
+start_instance b "$db2"
+port_b=$port
 mkdir -p "$work/nginx/logs"
 cat >"$work/nginx/nginx.conf" <<CONF
 worker_processes 1;
