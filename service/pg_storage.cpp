@@ -258,15 +258,41 @@ public:
     std::optional<std::vector<Outcome>> Apply(const Batch& batch) override;
     RegisterResult Register(const std::string& name, const std::string& accountKey, const std::string& remote,
                             int64_t now) override;
-    std::optional<DashboardData> Dashboard() override;
-    std::optional<std::vector<AccountRow>> Accounts() override;
-    bool Export(const std::function<bool(const ReportRow&)>& sink) override;
-    std::optional<std::vector<MalformedReport>> MalformedSamples() override;
+    std::optional<DashboardData> Dashboard() override { return Reading([this] { return ReadDashboard(); }); }
+    std::optional<std::vector<AccountRow>> Accounts() override { return Reading([this] { return ReadAccounts(); }); }
+    bool Export(const std::function<bool(const ReportRow&)>& sink) override {
+        // Once rows went out, a second try would send them again: only an export that sent nothing is retried.
+        bool delivered = false;
+        const std::function<bool(const ReportRow&)> counting = [&](const ReportRow& row) {
+            delivered = true;
+            return sink(row);
+        };
+        return Reading([&] { return ReadExport(counting) || delivered; }) && !m_exportFailed;
+    }
+    std::optional<std::vector<MalformedReport>> MalformedSamples() override {
+        return Reading([this] { return ReadSamples(); });
+    }
     // Connected, or connected again now; false while the server is away.
     bool Healthy() override { return Connected(); }
     std::string LastError() const override { return m_lastError; }
 
 private:
+    // A read that failed because the connection had dropped (the server restarted since the last use) runs
+    // once more on a new one.
+    template <class Read>
+    auto Reading(Read read) -> decltype(read()) {
+        auto result = read();
+        if (!result && m_conn && PQstatus(m_conn) != CONNECTION_OK) {
+            Drop();
+            m_nextAttempt = {};
+            result = read();
+        }
+        return result;
+    }
+    std::optional<DashboardData> ReadDashboard();
+    std::optional<std::vector<AccountRow>> ReadAccounts();
+    bool ReadExport(const std::function<bool(const ReportRow&)>& sink);
+    std::optional<std::vector<MalformedReport>> ReadSamples();
     bool Connect();
     bool Connected();
     void Drop();
@@ -295,6 +321,7 @@ private:
     Clock::time_point m_nextAttempt{};
     std::chrono::milliseconds m_pause{0};
     bool m_retryable = false;  // the last failure was a deadlock or serialisation conflict: nothing was written
+    bool m_exportFailed = false;  // the last export stopped before its end
     std::string m_lastError;
 };
 
@@ -615,7 +642,7 @@ RegisterResult PgStorage::Register(const std::string& name, const std::string& a
     return PQntuples(r.get()) == 1 ? RegisterResult::Registered : RegisterResult::Duplicate;
 }
 
-std::optional<DashboardData> PgStorage::Dashboard() {
+std::optional<DashboardData> PgStorage::ReadDashboard() {
     if (!Connected()) return std::nullopt;
     // One snapshot for every figure.
     if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) return std::nullopt;
@@ -652,7 +679,7 @@ std::optional<DashboardData> PgStorage::Dashboard() {
     return data;
 }
 
-std::optional<std::vector<AccountRow>> PgStorage::Accounts() {
+std::optional<std::vector<AccountRow>> PgStorage::ReadAccounts() {
     if (!Connected()) return std::nullopt;
     auto q = Run("SELECT a.name, a.registered_at, e.account_key IS NOT NULL FROM accounts a "
                  "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.id");
@@ -663,7 +690,8 @@ std::optional<std::vector<AccountRow>> PgStorage::Accounts() {
     return rows;
 }
 
-bool PgStorage::Export(const std::function<bool(const ReportRow&)>& sink) {
+bool PgStorage::ReadExport(const std::function<bool(const ReportRow&)>& sink) {
+    m_exportFailed = true;
     if (!Connected()) return false;
     // A cursor in one snapshot: a page of rows in memory at a time, however many there are. A slow reader
     // may keep the transaction open for a while, which is what the export asks for.
@@ -702,10 +730,11 @@ bool PgStorage::Export(const std::function<bool(const ReportRow&)>& sink) {
         }
     }
     Rollback();
+    m_exportFailed = false;
     return true;
 }
 
-std::optional<std::vector<MalformedReport>> PgStorage::MalformedSamples() {
+std::optional<std::vector<MalformedReport>> PgStorage::ReadSamples() {
     if (!Connected()) return std::nullopt;
     auto q = Run("SELECT body, remote, reason, received_at FROM malformed_samples ORDER BY id DESC LIMIT $1",
                  Params().Int(kMalformedSamples));

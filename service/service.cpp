@@ -216,10 +216,12 @@ void ReportService::WriterLoop() {
             else if (job.kind == WriteJob::Kind::Flush)
                 job.done(std::nullopt);
         }
-        if (!m_writer->Healthy() && !m_reportedBroken) {
-            m_reportedBroken = true;
-            if (m_options.log) m_options.log("database: " + m_writer->LastError() + "; no report is accepted any more");
-        }
+        // Logged when it changes: a lost SQLite file stays lost, a PostgreSQL server may come back.
+        const bool healthy = m_writer->Healthy();
+        if (healthy == m_reportedBroken && m_options.log)
+            m_options.log(healthy ? std::string("database: available again")
+                                  : "database: " + m_writer->LastError() + "; no report is accepted while it lasts");
+        m_reportedBroken = !healthy;
     }
 }
 
