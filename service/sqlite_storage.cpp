@@ -7,6 +7,7 @@
 #include <map>
 #include <utility>
 
+#include "service/identity.h"
 #include "service/pages.h"
 #include "service/storage.h"
 
@@ -148,6 +149,7 @@ public:
 private:
     bool Exec(const char* sql);
     bool Fail(const char* what);
+    bool MigrateFromVersion1();
     bool Prepared();
     std::optional<Outcome> ApplyOne(const PendingReport& p, bool requireRegistered);
     void Count(const char* outcome, int64_t at, int successes, int refusals, int malformed);
@@ -212,6 +214,91 @@ bool SqliteStorage::Prepared() {
            m_trimMalformed.Prepare(m_db, "DELETE FROM malformed_samples WHERE id <= ? ");
 }
 
+// Version 1 had no version table, compared accounts and machines as sent and kept every body. Its rows move
+// to the current tables with their keys computed here; two enrolments that now have one key keep the first.
+bool SqliteStorage::MigrateFromVersion1() {
+    auto keys = [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+        auto text = [&](int i) {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[i]));
+            return p ? std::string(p, static_cast<size_t>(sqlite3_value_bytes(argv[i]))) : std::string();
+        };
+        const auto kind = *static_cast<const char*>(sqlite3_user_data(ctx));
+        std::string key;
+        if (kind == 'a' || argc != 4) {
+            key = Identity::AccountKey(text(0));
+        } else {
+            Report r;
+            r.cpuName = text(1);
+            r.displays = text(2);
+            r.computerName = text(3);
+            const std::string mac = Identity::MacKey(text(0));
+            if (kind == 'f') key = Identity::Fingerprint(r);
+            else key = mac.empty() ? "fp:" + Identity::Fingerprint(r) : "mac:" + mac;
+        }
+        sqlite3_result_text(ctx, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+    };
+    using Fn = void (*)(sqlite3_context*, int, sqlite3_value**);
+    const Fn fn = keys;
+    static const char kinds[] = "amf";
+    if (sqlite3_create_function(m_db, "account_key", 1, SQLITE_UTF8, const_cast<char*>(kinds), fn, nullptr, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_create_function(m_db, "machine_key", 4, SQLITE_UTF8, const_cast<char*>(kinds + 1), fn, nullptr, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_create_function(m_db, "fingerprint", 4, SQLITE_UTF8, const_cast<char*>(kinds + 2), fn, nullptr, nullptr) !=
+            SQLITE_OK)
+        return Fail("functions");
+    const char* const move = R"sql(
+ALTER TABLE reports RENAME TO v1_reports;
+ALTER TABLE enrolments RENAME TO v1_enrolments;
+ALTER TABLE accounts RENAME TO v1_accounts;
+DROP INDEX IF EXISTS reports_by_time;
+DROP INDEX IF EXISTS enrolments_one_per_account;
+DROP INDEX IF EXISTS enrolments_one_per_machine;
+DROP INDEX IF EXISTS accounts_by_name;
+)sql";
+    const char* const copy = R"sql(
+INSERT INTO reports(id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count,
+  clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw)
+SELECT id, received_at, remote, outcome, points, coalesce(account, ''), account_key(coalesce(account, '')), mac,
+  cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name,
+  machine_key(mac, cpu_name, displays, computer_name), CASE outcome WHEN 'success' THEN raw END
+FROM v1_reports WHERE outcome <> 'malformed';
+INSERT OR IGNORE INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at)
+SELECT e.account, account_key(e.account), machine_key(r.mac, r.cpu_name, r.displays, r.computer_name),
+  fingerprint(r.mac, r.cpu_name, r.displays, r.computer_name), e.report_id, e.points, e.enrolled_at
+FROM v1_enrolments e JOIN v1_reports r ON r.id = e.report_id ORDER BY e.rowid;
+INSERT OR IGNORE INTO accounts(name, account_key, registered_at, remote)
+SELECT name, account_key(name), registered_at, remote FROM v1_accounts ORDER BY rowid;
+INSERT INTO malformed_samples(received_at, remote, reason, body)
+SELECT received_at, remote, coalesce(error, ''), substr(raw, 1, 2048) FROM
+  (SELECT * FROM v1_reports WHERE outcome = 'malformed' ORDER BY id DESC LIMIT 100) ORDER BY id;
+INSERT INTO outcome_counts(outcome, n) SELECT outcome, count(*) FROM v1_reports GROUP BY outcome;
+INSERT INTO timeline(hour, successes, refusals, malformed)
+SELECT received_at / 3600 * 3600 AS h, sum(outcome = 'success'),
+  sum(outcome IN ('account_used', 'machine_used', 'not_registered')), sum(outcome = 'malformed')
+FROM v1_reports GROUP BY h;
+DROP TABLE v1_enrolments;
+DROP TABLE v1_accounts;
+DROP TABLE v1_reports;
+)sql";
+    if (!Exec(move) || !Exec(kSchema) || !Exec(copy)) return false;
+    // The hardware counts, machine by machine, as the writer keeps them.
+    Stmt machines, add;
+    if (!machines.Prepare(m_db,
+                          "SELECT r.account, r.mac, r.cpu_name, r.cpu_count, r.clock_mhz, r.memory_mb, r.displays, "
+                          "r.resolution, r.os, r.computer_name, r.machine_key FROM enrolments e "
+                          "JOIN reports r ON r.id = e.report_id") ||
+        !add.Prepare(m_db,
+                     "INSERT INTO hardware_counts(aspect, label, n) VALUES(?, ?, 1) "
+                     "ON CONFLICT(aspect, label) DO UPDATE SET n = n + 1"))
+        return Fail("hardware");
+    int rc;
+    while ((rc = machines.Step()) == SQLITE_ROW)
+        for (const auto& [aspect, label] : MachineLabels(ReadReport(machines, 0)))
+            if (add.Reset().Bind(1, aspect).Bind(2, label).Step() != SQLITE_DONE) return Fail("hardware");
+    return rc == SQLITE_DONE || Fail("hardware");
+}
+
 bool SqliteStorage::Open(const std::string& path, std::string& error) {
     m_path = path;
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -243,17 +330,14 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
         return false;
     }
     int version = 0;
+    bool unversioned = false;
     {
         Stmt q;
         if (q.Prepare(m_db, "SELECT version FROM schema_version") && q.Step() == SQLITE_ROW) version = static_cast<int>(q.Int(0));
         Stmt tables;
-        if (version == 0 && tables.Prepare(m_db, "SELECT count(*) FROM sqlite_master WHERE name = 'reports'") &&
-            tables.Step() == SQLITE_ROW && tables.Int(0) > 0) {
-            Fail("schema");
-            error = "the database was written by an older version of this program without a schema version; "
-                    "export it and start with a new file";
-            return false;
-        }
+        unversioned = version == 0 &&
+                      tables.Prepare(m_db, "SELECT count(*) FROM sqlite_master WHERE name = 'reports'") &&
+                      tables.Step() == SQLITE_ROW && tables.Int(0) > 0;
     }
     if (version > kSchemaVersion) {
         Fail("schema");
@@ -261,7 +345,12 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
                 std::to_string(kSchemaVersion);
         return false;
     }
-    if (version == 0 && !Exec(kSchema)) {
+    if (unversioned && !MigrateFromVersion1()) {
+        error = "moving the database to schema version " + std::to_string(kSchemaVersion) + ": " + m_lastError;
+        Fail("migrate");
+        return false;
+    }
+    if (version == 0 && !unversioned && !Exec(kSchema)) {
         error = m_lastError;
         Fail("schema");
         return false;

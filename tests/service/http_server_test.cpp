@@ -16,6 +16,7 @@
 #include "report/report_submit.h"
 #include "report/text_encoding.h"
 #include "service/http_server.h"
+#include "service/identity.h"
 #include "service_test_support.h"
 
 namespace {
@@ -410,6 +411,56 @@ TEST(Storage, AnUnusableDatabaseIsReportedNotIgnored) {
     std::string error;
     EXPECT_FALSE(OpenSqliteStorage(dir.File("no/such/folder/reports.db"), error));
     EXPECT_FALSE(error.empty());
+}
+
+// A database of the first version (no version table, keys as sent, every body kept) moves to the current one.
+TEST(Storage, TheFirstVersionIsMigrated) {
+    TempDir dir;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.File("reports.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, R"sql(
+CREATE TABLE reports(id INTEGER PRIMARY KEY, received_at INTEGER NOT NULL, remote TEXT NOT NULL,
+  outcome TEXT NOT NULL, points INTEGER NOT NULL DEFAULT 0, account TEXT, mac TEXT, cpu_name TEXT,
+  cpu_count INTEGER, clock_mhz INTEGER, memory_mb TEXT, displays TEXT, resolution TEXT, os TEXT,
+  computer_name TEXT, machine_key TEXT, error TEXT, raw BLOB NOT NULL);
+CREATE TABLE enrolments(account TEXT NOT NULL, machine_key TEXT NOT NULL, report_id INTEGER NOT NULL,
+  points INTEGER NOT NULL, enrolled_at INTEGER NOT NULL);
+CREATE UNIQUE INDEX enrolments_one_per_account ON enrolments(account);
+CREATE UNIQUE INDEX enrolments_one_per_machine ON enrolments(machine_key);
+CREATE TABLE accounts(name TEXT NOT NULL, registered_at INTEGER NOT NULL, remote TEXT NOT NULL);
+CREATE UNIQUE INDEX accounts_by_name ON accounts(name);
+INSERT INTO reports VALUES(1, 7200, 'r', 'success', 20, 'Alice', '00-11-22-33-44-55', 'CPU', 4, 3000, '8192',
+  'Chip;Name;1024;0', '1920 x 1080', 'Win', 'PC1', 'mac:001122334455', NULL, 'body1');
+INSERT INTO reports VALUES(2, 7300, 'r', 'account_used', 0, 'Alice', '', 'CPU', 4, 3000, '8192', '', '', '',
+  'PC9', 'fp:x', NULL, 'body2');
+INSERT INTO reports VALUES(3, 7400, 'r', 'malformed', 0, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+  NULL, NULL, 'not JSON', 'junk');
+INSERT INTO enrolments VALUES('Alice', 'mac:001122334455', 1, 20, 7200);
+INSERT INTO accounts VALUES('Carol', 7000, 'r');
+)sql", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    auto store = OpenStorage(dir.File("reports.db"));
+    ASSERT_TRUE(store);
+    const auto data = store->Dashboard();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->successes, 1);
+    EXPECT_EQ(data->accountUsed, 1);
+    EXPECT_EQ(data->malformed, 1);
+    EXPECT_EQ(data->registeredAccounts, 1);
+    EXPECT_EQ(data->hardware.at("vendor").begin()->second, 1);
+    EXPECT_EQ(store->MalformedSamples()->front().body, "junk");
+    PendingReport blank = Pending("alice", "");
+    blank.report.account = "alice";
+    Report machine;
+    machine.cpuName = "CPU";
+    machine.displays = "Chip;Name;1024;0";
+    machine.computerName = "pc1";
+    blank.fingerprint = Identity::Fingerprint(machine);
+    EXPECT_EQ(ApplyOne(*store, blank), Outcome::AccountUsed);  // the key of "Alice"
+    blank.accountKey = "dave";
+    EXPECT_EQ(ApplyOne(*store, blank), Outcome::MachineUsed);  // the fingerprint of Alice's machine
+    EXPECT_EQ(store->Register("CAROL", "carol", "r", 1), RegisterResult::Duplicate);
 }
 
 // 64 accounts on one machine, each from its own connection: the UNIQUE index decides, not the program.
