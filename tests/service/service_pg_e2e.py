@@ -1,16 +1,9 @@
 #!/usr/bin/env python3
-"""Report-service programs on one PostgreSQL, as behind a load balancer, on loopback.
+"""usage: service_pg_e2e.py race|kill|restart|copy BINARY WORKDIR
 
-    service_pg_e2e.py race|kill|restart|copy BINARY WORKDIR
-race:    64 racing posts of one account over two instances give one success; registration, dashboard and
-         export agree whichever instance is asked
-kill:    kill -9 of one instance under load: every acknowledged report is stored
-restart: the database restarted under load: only 503 while it is away, never a false success, and the
-         instances recover by themselves
-copy:    a SQLite database copied into PostgreSQL (tools/sqlite-to-postgres.sh) gives the same export
-race, kill and copy use a fresh database in the cluster named by REPORT_SERVICE_TEST_PG; restart starts a
-cluster of its own. Every wait is bounded; programs are stopped by their process ids.
-"""
+Report-service programs on one PostgreSQL, as behind a load balancer, on loopback: a fresh database in the
+cluster named by REPORT_SERVICE_TEST_PG (restart starts a cluster of its own). Each scenario's checks say
+what it proves. Every wait is bounded; programs are stopped by their process ids."""
 import http.client
 import json
 import os
@@ -62,7 +55,7 @@ class Instance:
         with open(token_file, "w") as f:
             f.write(TOKEN + "\n")
         os.chmod(token_file, 0o600)
-        self.name, self.lines = name, queue.Queue()
+        self.lines = queue.Queue()
         self.proc = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--admin-token-file", token_file,
                                       "--rate", "0", "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                      text=True)
@@ -77,10 +70,9 @@ class Instance:
                 self.port = int(seen[-1].rsplit(":", 1)[1])
         if self.port is None:
             self.stop()
-        check(self.port is not None, "instance %s starts: %s" % (name, seen[-3:]))
+        check(self.port is not None, "instance %s starts%s" % (name, "" if self.port else ": %s" % seen[-3:]))
 
-    def request(self, method, path, body=None, headers=None):
-        """(status, body text); status None when the connection failed."""
+    def request(self, method, path, body=None, headers=None):  # status None: the connection failed
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
         try:
             conn.request(method, path, body=body, headers=headers or {})
@@ -91,8 +83,7 @@ class Instance:
         finally:
             conn.close()
 
-    def post(self, account, mac, computer="PC01"):
-        """(status, the message the checker shows)."""
+    def post(self, account, mac, computer="PC01"):  # (status, the message the checker shows)
         body = json.dumps({"param": [account, account, mac, "Example CPU 3.0GHz", 4, 2993, "8192",
                                      "Chip X;Adapter A;1024;0", "1920 x 1080", "Windows 7", computer, "", "", ""]},
                           ensure_ascii=False).encode("utf-8")
@@ -116,9 +107,7 @@ class Instance:
                 self.proc.wait(timeout=10)
 
 
-class Load:
-    """Workers posting distinct reports round-robin over the instances until stopped; every reply kept as
-    (instance, account, status, message, time)."""
+class Load:  # workers post distinct reports round-robin; replies: (instance, account, status, message, time)
 
     def __init__(self, instances, workers=8):
         self.instances, self.replies, self.stopping = instances, [], threading.Event()
@@ -130,14 +119,13 @@ class Load:
         for n in range(100000):
             if self.stopping.is_set():
                 return
-            inst = self.instances[(w + n) % len(self.instances)]
-            if inst.proc.poll() is None:
-                account = "load%d_%d" % (w, n)
-                reply = inst.post(account, "02-00-%02X-%02X-%02X-%02X" % (w, n >> 16, (n >> 8) & 255, n & 255))
-                self.replies.append((inst.name, account) + reply + (time.time(),))
+            i = (w + n) % len(self.instances)
+            if self.instances[i].proc.poll() is None:
+                account, mac = "load%d_%d" % (w, n), "02-00-%02X-%02X-%02X-%02X" % (w, n >> 16, (n >> 8) & 255, n & 255)
+                self.replies.append((i, account) + self.instances[i].post(account, mac) + (time.time(),))
 
-    def successes(self, since=0.0, name=None):
-        return [r for r in list(self.replies) if r[2:4] == (200, SUCCESS) and r[4] >= since and name in (None, r[0])]
+    def successes(self, since=0.0, instance=None):
+        return [r for r in list(self.replies) if r[2:4] == (200, SUCCESS) and r[4] >= since and instance in (None, r[0])]
 
     def stop(self):
         self.stopping.set()
@@ -194,7 +182,7 @@ def kill(binary, workdir):
     a, b = Instance(binary, url, workdir, "A"), Instance(binary, url, workdir, "B")
     load = Load([a, b])
     try:
-        check(wait_for(lambda: len(load.successes(name="A")) >= 50, 30), "A acknowledges reports")
+        check(wait_for(lambda: len(load.successes(instance=0)) >= 50, 30), "A acknowledges reports")
         a.stop(signal.SIGKILL)
         killed = time.time()
         check(wait_for(lambda: len(load.successes(killed + 0.5)) >= 50, 30), "B acknowledges after A died")
@@ -202,7 +190,7 @@ def kill(binary, workdir):
         load.stop()
         b.stop()
     all_stored(load, url)
-    check(all(r[2:4] == (200, SUCCESS) for r in load.replies if r[0] == "B"), "B answered every report with a success")
+    check(all(r[2:4] == (200, SUCCESS) for r in load.replies if r[0] == 1), "B answered every report with a success")
 
 
 def restart(binary, workdir):
