@@ -191,7 +191,13 @@ private:
         const auto& req = m_parser->get();
         m_method = std::string(req.method_string());
         m_target = std::string(req.target());
-        if (!m_server->TakeToken(m_remote)) return Refuse(429, 6, Replies::kTooMany);
+        m_client = m_remote;
+        if (!Options().trustedProxy.empty() && m_remote == Options().trustedProxy) {
+            beast::error_code bad;
+            const auto real = net::ip::make_address(ServiceText::Trim(std::string(req["X-Real-IP"])), bad);
+            if (!bad) m_client = real.to_string();
+        }
+        if (!m_server->TakeToken(m_client)) return Refuse(429, 6, Replies::kTooMany);
         // Nothing is inflated here: a compressed body could grow past every limit after it was accepted.
         const auto encoding = req[http::field::content_encoding];
         if (!encoding.empty() && Lower(ServiceText::Trim(std::string(encoding))) != "identity")
@@ -241,7 +247,7 @@ private:
         for (const auto& field : message)
             request.headers.emplace(Lower(std::string(field.name_string())), std::string(field.value()));
         request.body = std::move(message.body());
-        request.remote = m_remote;
+        request.remote = m_client;
         m_requestBytes = request.body.size();
         if (Options().benchEndpoint && request.path == "/bench/fixed" && request.method == "POST") {
             HttpResponse fixed;
@@ -260,7 +266,7 @@ private:
         if (!Options().log) return;
         // The path only: the query may hold the admin token.
         const std::string path = m_target.substr(0, m_target.find('?'));
-        Options().log(Now() + " " + m_remote + " " + (m_method.empty() ? "-" : LogSafe(m_method, 16)) + " " +
+        Options().log(Now() + " " + (m_client.empty() ? m_remote : m_client) + " " + (m_method.empty() ? "-" : LogSafe(m_method, 16)) + " " +
                       (path.empty() ? "-" : LogSafe(path)) + " " + std::to_string(status) + " " +
                       std::to_string(m_requestBytes) + " " + std::to_string(bytes));
     }
@@ -284,6 +290,7 @@ private:
             if (linger) return self->Linger();
             if (!keepAlive) return self->Finish();
             self->m_method.clear();
+            self->m_client.clear();
             self->m_target.clear();
             self->m_requestBytes = 0;
             self->WaitIdle();
@@ -366,6 +373,7 @@ private:
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::string m_remote;
+    std::string m_client;  // who the request is from: m_remote, or the player a trusted proxy names
     std::string m_method, m_target;
     size_t m_requestBytes = 0;
     bool m_keepAlive = true;
@@ -402,7 +410,7 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         size_t& mine = perAddress[remote];
-        if (sessions.size() < options.maxConnections && mine < options.maxPerAddress) {
+        if (sessions.size() < options.maxConnections && (mine < options.maxPerAddress || remote == options.trustedProxy)) {
             ++mine;
             admitted = true;
         } else if (mine == 0) {

@@ -29,6 +29,9 @@ struct ServerOptions {
     size_t maxPerAddress = 256;  // an internet café behind one address
     size_t headerLimit = 8 * 1024;
     size_t bodyLimit = kMaxReportBody;
+    // A proxy in front (nginx): requests from this address are counted for the player its X-Real-IP header
+    // names, and the per-address connection cap does not apply to it. Empty: no proxy is trusted.
+    std::string trustedProxy;
     // Requests per second per address, and the burst allowed; 0: no limit.
     double ratePerSecond = 50;
     double rateBurst = 200;

@@ -37,6 +37,8 @@ const char* const kUsage =
     "  --threads N            I/O threads serving every connection (default 2)\n"
     "  --rate N               requests per second allowed per address, after a burst of 4 N (default 50;\n"
     "                         0: no limit)\n"
+    "  --real-ip-from ADDR    a proxy in front (nginx): its X-Real-IP header names the player for the\n"
+    "                         per-address limits and the records; no per-address connection cap for it\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
     "  --help                 this text\n";
@@ -51,6 +53,7 @@ struct Flags {
     double rate = 50;
     bool bench = false;
     bool quiet = false;
+    std::string proxy;
 };
 
 bool ParseListen(const std::string& text, Flags& flags) {
@@ -125,6 +128,10 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
                 std::fprintf(stderr, "report-service: --rate wants a number from 0 to 1000000\n");
                 return 2;
             }
+        } else if (arg == "--real-ip-from") {
+            const char* v = value("--real-ip-from");
+            if (!v) return 2;
+            flags.proxy = v;
         } else if (arg == "--require-registered") {
             flags.requireRegistered = true;
         } else if (arg == "--bench-endpoint") {
@@ -205,6 +212,7 @@ int main(int argc, char** argv) {
     options.rateBurst = flags.rate * 4;
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
         options.maxConnections = std::min<size_t>(options.maxConnections, files.rlim_cur > 64 ? files.rlim_cur - 64 : 1);
+    options.trustedProxy = flags.proxy;
     options.benchEndpoint = flags.bench;
     if (!flags.quiet) options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     auto server = std::make_unique<Service::HttpServer>(*service, options);

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""usage: service_pg_e2e.py race|kill|restart|copy BINARY WORKDIR
+"""usage: service_pg_e2e.py race|kill|restart|copy|proxy BINARY WORKDIR
 
 Report-service programs on one PostgreSQL, as behind a load balancer, on loopback: a fresh database in the
 cluster named by REPORT_SERVICE_TEST_PG (restart starts a cluster of its own). Each scenario's checks say
@@ -50,14 +50,14 @@ def fresh_database(name):
 class Instance:
     """One service program; a thread reads its output so it never blocks."""
 
-    def __init__(self, binary, db, workdir, name):
+    def __init__(self, binary, db, workdir, name, extra=("--rate", "0")):
         token_file = os.path.join(workdir, "admin-token")
         with open(token_file, "w") as f:
             f.write(TOKEN + "\n")
         os.chmod(token_file, 0o600)
         self.lines = queue.Queue()
         self.proc = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--admin-token-file", token_file,
-                                      "--rate", "0", "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                      "--quiet", *extra], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                      text=True)
         threading.Thread(target=lambda: [self.lines.put(line.strip()) for line in self.proc.stdout], daemon=True).start()
         self.port, seen, deadline = None, [], time.time() + 20
@@ -83,12 +83,12 @@ class Instance:
         finally:
             conn.close()
 
-    def post(self, account, mac, computer="PC01"):  # (status, the message the checker shows)
+    def post(self, account, mac, computer="PC01", headers=()):  # (status, the message the checker shows)
         body = json.dumps({"param": [account, account, mac, "Example CPU 3.0GHz", 4, 2993, "8192",
                                      "Chip X;Adapter A;1024;0", "1920 x 1080", "Windows 7", computer, "", "", ""]},
                           ensure_ascii=False).encode("utf-8")
         status, text = self.request("POST", "/act/score/pcinfo/add", body,
-                                    {"Content-Type": "application/json; charset=utf-8"})
+                                    dict(headers, **{"Content-Type": "application/json; charset=utf-8"}))
         try:
             return status, json.loads(text)["message"] if status else text
         except (ValueError, KeyError):
@@ -238,8 +238,26 @@ def copy(binary, workdir):
         several.stop()
 
 
+def proxy(binary, workdir):
+    url = fresh_database("e2e_proxy")
+    behind = Instance(binary, url, workdir, "behind nginx", ("--rate", "1", "--real-ip-from", "127.0.0.1"))
+    exposed = Instance(binary, url, workdir, "exposed", ("--rate", "1"))
+    try:
+        def statuses(inst, prefix, same):
+            return [inst.post("%s%d" % (prefix, i), "", "PC%d" % i, {"X-Real-IP": "10.0.0.%d" % (1 if same else i)})[0]
+                    for i in range(1, 9)]
+        check(statuses(behind, "p", False) == [200] * 8, "behind a trusted proxy, each player has a bucket of its own")
+        check(429 in statuses(behind, "q", True), "and one player alone is limited")
+        check(429 in statuses(exposed, "r", False), "X-Real-IP from anyone else changes nothing")
+        csv = behind.admin("/reports.csv")[1]
+        check(all("10.0.0.%d" % i in csv for i in range(2, 9)), "the player's address is recorded")
+    finally:
+        behind.stop()
+        exposed.stop()
+
+
 if __name__ == "__main__":
-    scenarios = {"race": race, "kill": kill, "restart": restart, "copy": copy}
+    scenarios = {"race": race, "kill": kill, "restart": restart, "copy": copy, "proxy": proxy}
     if len(sys.argv) != 4 or sys.argv[1] not in scenarios:
         sys.exit(__doc__)
     shutil.rmtree(sys.argv[3], ignore_errors=True)
