@@ -4,7 +4,7 @@
 #   deploy/check.sh BINARY WORKDIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-binary=$1
+binary=$(realpath "$1")
 work=$2
 rm -rf "$work" && mkdir -p "$work/logs"
 
