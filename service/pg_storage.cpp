@@ -407,11 +407,10 @@ bool PgStorage::Migrate() {
     if (!Command("BEGIN") || !Run("SELECT pg_advisory_xact_lock(7251400)") ||
         !Command("CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL)"))
         return Rollback(), false;
-    auto q = Run("SELECT max(version), (SELECT count(*) FROM schema_version), to_regclass('reports') IS NOT NULL "
-                 "FROM schema_version");
+    auto q = Run("SELECT max(version), to_regclass('reports') IS NOT NULL FROM schema_version");
     if (!q) return Rollback(), false;
     const int version = PQgetisnull(q.get(), 0, 0) ? 0 : static_cast<int>(Int(q.get(), 0, 0));
-    if (version == 0 && Text(q.get(), 0, 2) == "t") {
+    if (version == 0 && Text(q.get(), 0, 1) == "t") {
         m_lastError = "the database has a reports table but no schema version: it was not made by this program";
         return Rollback(), false;
     }
@@ -616,7 +615,8 @@ std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch) {
         if (!Connected()) return std::nullopt;
         bool commitSent = false;
         if (auto outcomes = ApplyOnce(batch, commitSent)) return outcomes;
-        const bool lost = PQstatus(m_conn) != CONNECTION_OK;
+        // A pipeline that could not be read to its end leaves the connection unusable: treated as lost.
+        const bool lost = PQstatus(m_conn) != CONNECTION_OK || PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF;
         Rollback();
         // Nothing is written unless the commit went out; then whether it landed is unknown, and the answer
         // must stay "failed" rather than guess. Before that, a new connection (the server restarted) or a

@@ -11,7 +11,7 @@ set_tests_properties(service.pg.start PROPERTIES FIXTURES_SETUP postgres LABELS 
 set_tests_properties(service.pg.stop PROPERTIES FIXTURES_CLEANUP postgres LABELS "service;postgres" TIMEOUT 120)
 
 gtest_discover_tests(service_tests TEST_PREFIX pg. DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS "service;postgres" TIMEOUT 120 ${service_pg_test_properties})
+  PROPERTIES LABELS service TIMEOUT 120 ${service_pg_test_properties})
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 foreach(what race kill restart copy proxy)
