@@ -19,6 +19,8 @@ as_owner=()
 if [ "$(id -u)" -eq 0 ]; then
   as_owner=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
   chown nobody:nogroup "$dir"
+  setpriv --reuid=nobody --regid=nogroup --clear-groups test -w "$dir" ||
+    { echo "pg-cluster: nobody cannot reach $dir (its parent folders need o+x)" >&2; exit 1; }
 fi
 run() { "${as_owner[@]}" "$@"; }
 

@@ -17,11 +17,14 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
   [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null || true
-  "$here/tools/pg-cluster.sh" stop "$work/pg" >/dev/null 2>&1 || true
+  "$here/tools/pg-cluster.sh" stop "$cluster" >/dev/null 2>&1 || true
+  rm -rf "$cluster"
 }
 trap cleanup EXIT
 
-url=$("$here/tools/pg-cluster.sh" start "$work/pg")
+# Under build/, where the unprivileged server can reach it (a private temporary folder is closed to it).
+cluster=$here/build/bench-pg
+url=$("$here/tools/pg-cluster.sh" start "$cluster")
 psql=/usr/lib/postgresql/15/bin/psql
 
 start_instance() {  # name db -> sets port, adds to pids
