@@ -73,7 +73,9 @@ constexpr int kShards = 16;
 // Pauses between connection attempts while the server is away: short at first, then at most this.
 constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{2000};
 
-// The statements the writer runs for every batch, prepared once per connection.
+// The statements the writer runs for every batch, prepared once per connection. They write the reward as
+// the literal 20.
+static_assert(kRewardPoints == 20, "the reward is written into the statements below");
 const std::pair<const char*, const char*> kPrepared[] = {
     {"locks", "SELECT pg_advisory_xact_lock(k) FROM unnest($1::bigint[]) AS k"},
     // One report: decided, recorded and (on success) enrolled in one statement. The batch holds the locks of
