@@ -406,6 +406,31 @@ TEST(Storage, SchemaWalAndRulesLiveInTheDatabase) {
     EXPECT_EQ(ApplyOne(*store, Pending("alice", "999999999999")), Outcome::AccountUsed);
 }
 
+// What the database itself keeps, whichever the backend: the rules against anything writing to it directly,
+// and its schema version, which a program older than the database refuses.
+TEST(Storage, TheDatabaseKeepsTheRulesAndItsVersion) {
+    TempDir dir;
+    const TestDatabase database(CurrentBackend(), dir.File("reports.db"));
+    {
+        auto store = OpenStorage(database.db);
+        ASSERT_TRUE(store);
+        EXPECT_EQ(ApplyOne(*store, Pending("alice", "001122334455")), Outcome::Success);
+    }
+    EXPECT_EQ(database.Sql("SELECT count(*) FROM reports WHERE outcome = 'success' AND length(raw) = 3"), 1);
+    EXPECT_EQ(database.Sql("SELECT version FROM schema_version"), kSchemaVersion);
+    for (const std::string keys : {"'alice', 'mac:999999999999'", "'bob', 'mac:001122334455'"}) {
+        SCOPED_TRACE(keys);
+        EXPECT_LT(database.Sql("INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, "
+                               "points, enrolled_at) VALUES('x', " + keys + ", '', 1, 20, 1)",
+                               /*mayFail=*/true),
+                  0);
+    }
+    database.Sql("UPDATE schema_version SET version = version + 1");
+    std::string error;
+    EXPECT_FALSE(Service::OpenStorage(database.db, error));
+    EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
 TEST(Storage, AnUnusableDatabaseIsReportedNotIgnored) {
     SQLITE_ONLY();
     TempDir dir;
