@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "report/curl_handles.h"
 #include "report/message_display.h"
 #include "report/text_encoding.h"
 
@@ -39,15 +40,15 @@ CURLcode SubmitReport(CURL* curl, const std::string& payload, const char* url, c
     std::printf("%s\n", url);
     std::fflush(stdout);
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_slist* headers = curl_slist_append(nullptr, "Accept: Application/json");
-    headers = curl_slist_append(headers, "Content-Type: Application/json");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    CurlHeaderList headers;
+    AppendHeader(headers, "Accept: Application/json");
+    AppendHeader(headers, "Content-Type: Application/json");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnReplyData);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, payload.c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, bounds.connectSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, bounds.totalSeconds);
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the handle outlives this list
-    curl_slist_free_all(headers);
     return result;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "report/curl_handles.h"
 #include "report/message_display.h"
 
 class RecordingDisplay : public IMessageDisplay {
@@ -20,6 +21,6 @@ private:
 
 // One libcurl easy handle for the length of a test.
 struct CurlHandle {
-    CURL* handle = curl_easy_init();
-    ~CurlHandle() { curl_easy_cleanup(handle); }
+    CurlEasy owner{curl_easy_init()};
+    CURL* handle = owner.Get();
 };
