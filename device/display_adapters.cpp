@@ -6,8 +6,12 @@
 namespace Device {
 
 uint32_t VideoMemoryMB(const std::optional<std::string>& qwMemorySize, const std::optional<std::string>& memorySize) {
-    // The 32-bit value saturates near 4 GB (or 2 GB) on modern cards; the 64-bit one does not.
-    if (qwMemorySize && !qwMemorySize->empty()) return static_cast<uint32_t>(LittleEndian(*qwMemorySize) >> 20);
+    // The 32-bit value saturates near 4 GB (or 2 GB) on modern cards; the 64-bit one does not. Some drivers
+    // write it as 0 (or a few bytes), which says nothing about the card: then the 32-bit value stands.
+    if (qwMemorySize && !qwMemorySize->empty()) {
+        const uint64_t bytes = LittleEndian(*qwMemorySize);
+        if (bytes >= 0x100000) return static_cast<uint32_t>(bytes >> 20);
+    }
     const uint32_t value = static_cast<uint32_t>(LittleEndian(memorySize.value_or("")));
     return value >= 0x100000 ? value >> 20 : value;
 }

@@ -28,22 +28,27 @@ CheckOutcome RunCheckSequence(const std::u16string& account, const std::u16strin
         ShowMessage(u"账号不一致！");
         return CheckOutcome::AccountMismatch;
     }
-    if (!survey) {
-        survey = environment.TakeSurvey();
-        if (!survey) {
-            ShowMessage(u"获取硬件信息失败！");
-            return CheckOutcome::SurveyFailed;
-        }
-    }
-
     CheckReport report;
-    Device::NetworkAdapterList networks{};
-    survey->GetNetworkAdapters(networks);
-    report.macAddress = Device::SelectMacAddress(networks);
-    survey->GetOsInfo(report.os);
-    survey->GetCpuInfo(report.cpu);
-    survey->GetMemoryInfo(report.memory);
-    survey->GetDisplayAdapters(report.displays);
+    // A probe may throw (std::bad_alloc, a container's range check): the check ends as a failed survey,
+    // and nothing escapes to the window procedure that called it. The next check surveys again.
+    try {
+        if (!survey) survey = environment.TakeSurvey();
+        if (survey) {
+            Device::NetworkAdapterList networks{};
+            survey->GetNetworkAdapters(networks);
+            report.macAddress = Device::SelectMacAddress(networks);
+            survey->GetOsInfo(report.os);
+            survey->GetCpuInfo(report.cpu);
+            survey->GetMemoryInfo(report.memory);
+            survey->GetDisplayAdapters(report.displays);
+        }
+    } catch (...) {
+        survey.reset();
+    }
+    if (!survey) {
+        ShowMessage(u"获取硬件信息失败！");
+        return CheckOutcome::SurveyFailed;
+    }
     environment.ScreenSize(report.screenWidth, report.screenHeight);
     report.computerName = environment.ComputerName();
     report.userName = environment.UserName();

@@ -6,16 +6,24 @@
 #include "report/curl_handles.h"
 #include "report/message_display.h"
 #include "report/text_encoding.h"
+#include "text/wire_contract.h"
 
 const char* ReportUrl() { return "http://" ZORV_REPORT_HOST "/act/score/pcinfo/add"; }
 const wchar_t* RegisterUrl() { return L"http://" ZORV_REGISTER_HOST "/register"; }
 
+namespace {
+
+std::u16string Widened(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
 std::u16string ExtractReplyMessage(const std::u16string& reply) {
-    static const std::u16string kKey = u"\"message\":\"";
+    static const std::u16string kKey = Widened(WireContract::kMessageKey);
+    static const std::u16string kEnd = Widened(WireContract::kReplyEnd);
     const size_t key = reply.find(kKey);
     if (key == std::u16string::npos) return reply;
     const size_t start = key + kKey.size();
-    const size_t end = reply.rfind(u"\"}");
+    const size_t end = reply.rfind(kEnd);
     std::u16string text = (end != std::u16string::npos && end >= start) ? reply.substr(start, end - start)
                                                                         : reply.substr(start);
     return text.empty() ? reply : text;

@@ -127,7 +127,9 @@ HttpResponse ReportService::Handle(const HttpRequest& request) {
 
 HttpResponse ReportService::PostReport(const HttpRequest& request) {
     if (request.body.size() > kMaxReportBody) return TooLarge();
-    const ParseResult parsed = ParseReport(request.body);
+    const auto type = request.headers.find("content-type");
+    const ParseResult parsed =
+        ParseReport(request.body, type != request.headers.end() && ServiceText::DeclaresUtf8(type->second));
     if (!parsed.report) {
         // Kept for the counts; a failure to keep it changes nothing for the sender.
         m_store.RecordMalformed(request.body, request.remote, parsed.error, m_clock());

@@ -8,6 +8,7 @@
 
 #include "service/service.h"
 #include "service/store.h"
+#include "text/wire_contract.h"
 
 struct ReportFields {
     std::string account = "player1";
@@ -22,11 +23,29 @@ struct ReportFields {
     std::string computer = "PC01";
 };
 
-// Byte for byte the checker's template: values go in unescaped.
+inline WireContract::ReportValues ContractValues(const ReportFields& f) {
+    WireContract::ReportValues v;
+    v.account = f.account;
+    v.macAddress = f.mac;
+    v.cpuName = f.cpu;
+    v.cpuCount = f.count;
+    v.clockMHz = f.mhz;
+    v.memoryMB = f.memory;
+    v.displayList = f.displays;
+    v.resolution = f.resolution;
+    v.osText = f.os;
+    v.computerName = f.computer;
+    return v;
+}
+
+// What the checker sends on a Chinese system: the fields are its code-page 936 bytes.
 inline std::string CheckerPayload(const ReportFields& f) {
-    return "{\"param\":[\"" + f.account + "\",\"" + f.account + "\",\"" + f.mac + "\",\"" + f.cpu + "\"," +
-           std::to_string(f.count) + "," + std::to_string(f.mhz) + ",\"" + f.memory + "\",\"" + f.displays +
-           "\",\"" + f.resolution + "\",\"" + f.os + "\",\"" + f.computer + "\",\"\",\"\",\"\"]}";
+    return WireContract::BuildPayload(ContractValues(f), CodePage::IsCp936LeadByte);
+}
+
+// The same report from a client that sends UTF-8 and says so (charset=utf-8): the fields are UTF-8.
+inline std::string Utf8Payload(const ReportFields& f) {
+    return WireContract::BuildPayload(ContractValues(f), [](unsigned char) { return false; });
 }
 
 class TempDir {
@@ -58,15 +77,20 @@ public:
             *store, Service::ServiceOptions{token, requireRegistered}, [this] { return now; });
     }
 
-    Service::HttpResponse Post(const std::string& path, const std::string& body) {
+    Service::HttpResponse Post(const std::string& path, const std::string& body,
+                               const std::string& contentType = "Application/json") {
         Service::HttpRequest r;
         r.method = "POST";
         r.path = path;
         r.body = body;
+        r.headers.emplace("content-type", contentType);
         r.remote = "127.0.0.1";
         return service->Handle(r);
     }
-    Service::HttpResponse Report(const std::string& body) { return Post(Service::kReportPath, body); }
+    // As the checker posts it; a UTF-8 client adds charset=utf-8.
+    Service::HttpResponse Report(const std::string& body, const std::string& contentType = "Application/json") {
+        return Post(Service::kReportPath, body, contentType);
+    }
     Service::HttpResponse Get(const std::string& path, const std::string& token = "") {
         Service::HttpRequest r;
         r.method = "GET";

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,11 +49,20 @@ Device::DeviceSurvey MachineSurvey() {
     return s;
 }
 
+// A survey whose processor probe runs when asked, and throws.
+class ThrowingProbe : public Device::StoredDeviceInfo {
+public:
+    ThrowingProbe() : StoredDeviceInfo(MachineSurvey()) {}
+    void GetCpuInfo(Device::CpuInfo&) const override { throw std::out_of_range("cpu"); }
+};
+
 class FakeEnvironment : public ICheckEnvironment {
 public:
     std::unique_ptr<Device::IDeviceInfo> TakeSurvey() override {
         ++surveys;
         if (failSurvey) return nullptr;
+        if (throwInSurvey) throw std::bad_alloc();
+        if (throwInProbe) return std::make_unique<ThrowingProbe>();
         return std::make_unique<Device::StoredDeviceInfo>(MachineSurvey());
     }
     void ScreenSize(int32_t& w, int32_t& h) override { w = width, h = height; }
@@ -60,6 +71,8 @@ public:
 
     int surveys = 0;
     bool failSurvey = false;
+    bool throwInSurvey = false;
+    bool throwInProbe = false;
     int32_t width = 1920, height = 1080;
 };
 
@@ -178,6 +191,27 @@ TEST(CheckSequence, AFailedSurveyIsToldAndTriedAgainNextTime) {
     EXPECT_EQ(RunCheckSequence(u"abc", u"abc", survey, environment, nullptr, "", log.file), CheckOutcome::NotSent);
     EXPECT_EQ(environment.surveys, 2);
     EXPECT_EQ(display.shown, std::vector<std::u16string>{u"获取硬件信息失败！"});
+}
+
+TEST(CheckSequence, AnExceptionInTheSurveyIsAFailedSurveyAndGoesNoFurther) {
+    for (const bool inProbe : {false, true}) {
+        SCOPED_TRACE(inProbe ? "thrown by a probe of the survey" : "thrown while the survey is taken");
+        FakeEnvironment environment;
+        environment.throwInSurvey = !inProbe;
+        environment.throwInProbe = inProbe;
+        RecordingDisplay display;
+        Log log;
+        std::unique_ptr<Device::IDeviceInfo> survey;
+        CheckOutcome outcome = CheckOutcome::Reported;
+        EXPECT_NO_THROW(outcome = RunCheckSequence(u"abc", u"abc", survey, environment, nullptr, "", log.file));
+        EXPECT_EQ(outcome, CheckOutcome::SurveyFailed);
+        EXPECT_EQ(survey, nullptr);
+        EXPECT_EQ(display.shown, std::vector<std::u16string>{u"获取硬件信息失败！"});
+        EXPECT_EQ(log.Text(), "");
+        environment.throwInSurvey = environment.throwInProbe = false;
+        EXPECT_EQ(RunCheckSequence(u"abc", u"abc", survey, environment, nullptr, "", log.file), CheckOutcome::NotSent);
+        EXPECT_EQ(environment.surveys, 2);
+    }
 }
 
 TEST(CheckSequence, WithoutATransferHandleTheLogIsStillPrintedAndNothingShown) {
