@@ -13,10 +13,3 @@ std::string FormatSurveyLog(const CheckReport& report);
 void WriteSurveyLog(const CheckReport& report, std::FILE* out = stdout);
 // The report payload of the wire contract (text/wire_contract.h), escaped by the system code page's rules.
 std::string BuildReportJson(const CheckReport& report);
-
-// printf into a string sized from the data.
-std::string Format(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "report/check_sequence.h"
 #include "report/report_submit.h"
 #include "res/resource.h"
 #include "skin/skin_image.h"
@@ -41,7 +40,8 @@ CZorvDownloaderDlg::CZorvDownloaderDlg()
     : CRgnDialog(IDD_CHECK_DIALOG, nullptr),
       m_hIcon(LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDI_APP))),
       m_fontEdit(MakeFont(18)),
-      m_fontLink(MakeFont(20)) {}
+      m_fontLink(MakeFont(20)),
+      m_checker(MakeSystemCheckEnvironment(), std::make_unique<CurlTransfer>(), m_display) {}
 
 CZorvDownloaderDlg::~CZorvDownloaderDlg() = default;
 
@@ -117,7 +117,6 @@ int CZorvDownloaderDlg::OnCreate(LPCREATESTRUCTW create) {
 
 BOOL CZorvDownloaderDlg::OnInitDialog() {
     CRgnDialog::OnInitDialog();
-    m_hCurl.Reset(curl_easy_init());
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     m_bDblClkMaximize = false;
@@ -174,8 +173,7 @@ LRESULT CZorvDownloaderDlg::OnCloseClicked(WPARAM, LPARAM) {
 }
 
 LRESULT CZorvDownloaderDlg::OnCheckClicked(WPARAM, LPARAM) {
-    RunCheckSequence(InnerText(m_editAccount), InnerText(m_editConfirm), m_pDeviceInfo, SystemCheckEnvironment(),
-                     m_hCurl.Get());
+    m_checker.Check(InnerText(m_editAccount), InnerText(m_editConfirm));
     return 0;
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "report/report_text.h"
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "service/report_parse.h"
 #include "service_test_support.h"
 #include "tests/support/code_page.h"

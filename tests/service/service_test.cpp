@@ -5,7 +5,7 @@
 #include <sqlite3.h>
 
 #include "report/report_submit.h"
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "service/pages.h"
 #include "service/service_text.h"
 #include "service_test_support.h"

@@ -1,4 +1,5 @@
 #include "report/report_text.h"
+#include "text/format.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "tests/support/code_page.h"
 #include "text/wire_contract.h"
 

@@ -359,7 +359,7 @@ TEST(MessageBoxes, OkOnlyWithExclamationCaptionedWithTheProgramName) {
     int result = 0;
     const BoxSeen framework = ShowAndAnswer([&] { result = AfxMessageBox(L"账号不能为空"); });
     EXPECT_EQ(result, IDOK);
-    const BoxSeen display = ShowAndAnswer([] { ShowMessage(u"两次输入的账号不一致"); });
+    const BoxSeen display = ShowAndAnswer([] { MessageBoxDisplay().ShowMessage(u"两次输入的账号不一致"); });
     for (const BoxSeen& seen : {framework, display}) {
         EXPECT_EQ(seen.caption, L"win_tests");
         EXPECT_TRUE(seen.hasOk);
