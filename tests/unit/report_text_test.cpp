@@ -126,6 +126,7 @@ TEST(ReportPayload, EveryCharacterOfTheCodePageComesBackFromThePayload) {
         }
     }
     EXPECT_GE(texts.size(), 127u + 21791u);
+    RecordProperty("characters", static_cast<int>(texts.size()));
     size_t broken = 0;
     for (const std::string& text : texts) {
         CheckReport r = ExampleReport();
