@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "service/service_text.h"
 #include "text/wire_contract.h"
 

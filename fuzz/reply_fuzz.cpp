@@ -7,13 +7,13 @@
 
 #include "fuzz_check.h"
 #include "report/report_submit.h"
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "text/wire_contract.h"
 
 namespace {
 
 std::u16string Shown(std::string_view block) {
-    // As the transfer's write callback does with the first block.
+    // As the check does with the first block the transfer collected.
     std::u16string reply = TextEncoding::Utf8ToUtf16(block);
     reply.erase(std::min(reply.find(u'\0'), reply.size()));
     return ExtractReplyMessage(reply);
