@@ -1,6 +1,6 @@
 #include "device/cpu_info.h"
 
-#include "device/field_text.h"
+#include "text/field_text.h"
 
 namespace Device {
 
@@ -36,7 +36,7 @@ int16_t ChooseClockMHz(uint32_t measuredMHz, const std::function<uint16_t()>& re
 
 uint16_t ReadRegistryClockMHz(const RegistryReader& registry) {
     const auto bytes = registry.ReadA(kCentralProcessorKey, "~MHz", 4);
-    return static_cast<uint16_t>(bytes ? LittleEndian(*bytes) : 0);
+    return static_cast<uint16_t>(bytes ? FieldText::LittleEndian(*bytes) : 0);
 }
 
 }  // namespace Device

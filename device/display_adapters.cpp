@@ -1,14 +1,18 @@
 #include "device/display_adapters.h"
 
-#include "device/field_text.h"
-#include "report/text_encoding.h"
+#include "text/field_text.h"
+#include "text/text_encoding.h"
 
 namespace Device {
 
 uint32_t VideoMemoryMB(const std::optional<std::string>& qwMemorySize, const std::optional<std::string>& memorySize) {
-    // The 32-bit value saturates near 4 GB (or 2 GB) on modern cards; the 64-bit one does not.
-    if (qwMemorySize && !qwMemorySize->empty()) return static_cast<uint32_t>(LittleEndian(*qwMemorySize) >> 20);
-    const uint32_t value = static_cast<uint32_t>(LittleEndian(memorySize.value_or("")));
+    // The 32-bit value saturates near 4 GB (or 2 GB) on modern cards; the 64-bit one does not. Some drivers
+    // write it as 0 (or a few bytes), which says nothing about the card: then the 32-bit value stands.
+    if (qwMemorySize && !qwMemorySize->empty()) {
+        const uint64_t bytes = FieldText::LittleEndian(*qwMemorySize);
+        if (bytes >= 0x100000) return static_cast<uint32_t>(bytes >> 20);
+    }
+    const uint32_t value = static_cast<uint32_t>(FieldText::LittleEndian(memorySize.value_or("")));
     return value >= 0x100000 ? value >> 20 : value;
 }
 
@@ -26,10 +30,10 @@ void QueryDisplayAdapters(DisplayAdapterList& list, const DisplayDeviceEnumerato
         entry.memoryMB = VideoMemoryMB(registry.ReadA(subKey, "HardwareInformation.qwMemorySize", 8),
                                        registry.ReadA(subKey, "HardwareInformation.MemorySize", 4));
         auto text = [&](const char16_t* name) {
-            return TextEncoding::Utf16ToAnsi(WideText(registry.ReadW(subKey, name, 128).value_or("")));
+            return TextEncoding::Utf16ToAnsi(FieldText::WideText(registry.ReadW(subKey, name, 128).value_or("")));
         };
-        CopyToField(entry.name, text(u"HardwareInformation.AdapterString"));
-        CopyToField(entry.chipType, text(u"HardwareInformation.ChipType"));
+        FieldText::CopyToField(entry.name, text(u"HardwareInformation.AdapterString"));
+        FieldText::CopyToField(entry.chipType, text(u"HardwareInformation.ChipType"));
         ++list.count;
     }
 }

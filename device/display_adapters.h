@@ -19,7 +19,8 @@ struct DisplayDeviceRow {
 using DisplayDeviceEnumerator = std::function<std::optional<DisplayDeviceRow>(uint32_t index)>;
 
 // Video memory in MB from the adapter's two size values (their raw bytes, nothing when missing): the
-// 64-bit qwMemorySize when present, else the 32-bit MemorySize, a byte count when 0x100000 or more.
+// 64-bit qwMemorySize when it holds at least 1 MiB, else the 32-bit MemorySize, a byte count when 0x100000
+// or more.
 uint32_t VideoMemoryMB(const std::optional<std::string>& qwMemorySize, const std::optional<std::string>& memorySize);
 
 void QueryDisplayAdapters(DisplayAdapterList& list, const DisplayDeviceEnumerator& enumerate,

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/field_text.h"
-#include "report/report_text.h"
-#include "report/text_encoding.h"
+#include "text/field_text.h"
+#include "text/format.h"
+#include "text/text_encoding.h"
 
 namespace Device {
 
@@ -21,8 +21,8 @@ void FillFromAdapterRecords(NetworkAdapterList& list, const std::vector<AdapterR
         if (record.address.empty() || record.type != 6) continue;
         if (list.count >= kMaxNetworkAdapters) return;
         NetworkAdapterInfo& entry = list.adapters[list.count];
-        CopyToField(entry.description, record.description);
-        CopyToField(entry.macAddress, FormatMacAddress(record.address));
+        FieldText::CopyToField(entry.description, record.description);
+        FieldText::CopyToField(entry.macAddress, FormatMacAddress(record.address));
         entry.connectionStatus = record.hasBoundAddress ? 2 : 0;
         ++list.count;
     }
@@ -33,13 +33,13 @@ void FillFromNetworkCards(NetworkAdapterList& list, const RegistryReader& regist
         if (list.count >= kMaxNetworkAdapters) return;
         const std::string path = std::string(kNetworkCardsKey) + "\\" + card;
         NetworkAdapterInfo& entry = list.adapters[list.count];
-        CopyToField(entry.description, NarrowText(registry.ReadA(path, "Description", kLongTextBytes).value_or("")));
-        const std::u16string serviceName = WideText(registry.ReadW(path, u"ServiceName", 256).value_or(""));
+        FieldText::CopyToField(entry.description, FieldText::NarrowText(registry.ReadA(path, "Description", kLongTextBytes).value_or("")));
+        const std::u16string serviceName = FieldText::WideText(registry.ReadW(path, u"ServiceName", 256).value_or(""));
         std::string adapterType, macAddress;
         lookup(serviceName, adapterType, macAddress, entry.connectionStatus);
         std::replace(macAddress.begin(), macAddress.end(), ':', '-');
-        CopyToField(entry.adapterType, adapterType);
-        CopyToField(entry.macAddress, macAddress);
+        FieldText::CopyToField(entry.adapterType, adapterType);
+        FieldText::CopyToField(entry.macAddress, macAddress);
         if (entry.macAddress[0] != '\0') ++list.count;
     }
 }
@@ -84,7 +84,7 @@ std::string_view FieldView(const char (&field)[N]) {
 std::string SelectMacAddress(const NetworkAdapterList& list) {
     static const std::string_view kVmware = "VMware Virtual Ethernet Adapter";
     auto isVmware = [](std::string_view description) {
-        for (size_t at = 0; at < description.size(); at += AnsiCharLength(description.substr(at)))
+        for (size_t at = 0; at < description.size(); at += FieldText::AnsiCharLength(description.substr(at)))
             if (description.substr(at, kVmware.size()) == kVmware) return true;
         return false;
     };

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "device/field_text.h"
+#include "text/field_text.h"
 
 namespace Device {
 
@@ -21,10 +21,10 @@ std::string CorrectedProductName(const std::string& productName, const std::stri
 
 OsInfo ReadOsInfo(const RegistryReader& registry, unsigned nativeArchitecture) {
     auto text = [&](const char* name) {
-        return NarrowText(registry.ReadA(kCurrentVersionKey, name, kLongTextBytes, RegistryView::kNative).value_or(""));
+        return FieldText::NarrowText(registry.ReadA(kCurrentVersionKey, name, kLongTextBytes, RegistryView::kNative).value_or(""));
     };
     OsInfo os{};
-    CopyToField(os.productName,
+    FieldText::CopyToField(os.productName,
                 CorrectedProductName(text("ProductName"), text("CurrentBuildNumber"), text("InstallationType")));
     os.bitness = BitnessOf(nativeArchitecture);
     return os;

@@ -1,24 +1,16 @@
 #include "device/registry_win.h"
 
+#include "framework/handles.h"
+
 namespace Device {
 namespace {
 
-// One owner for an open key; closed before the read that opened it returns.
-class OpenKey {
-public:
-    OpenKey(const char* subKey, REGSAM view) {
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | view, &m_key) != ERROR_SUCCESS) m_key = nullptr;
-    }
-    ~OpenKey() {
-        if (m_key) RegCloseKey(m_key);
-    }
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
-    HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
+// Opened for one read and closed before the read returns; an empty key when it does not open.
+Framework::RegKey OpenKey(const char* subKey, REGSAM view) {
+    Framework::RegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) key.Release();
+    return key;
+}
 
 std::optional<std::string> Bytes(std::string buffer, bool read, DWORD size) {
     if (!read) return std::nullopt;
@@ -29,15 +21,15 @@ std::optional<std::string> Bytes(std::string buffer, bool read, DWORD size) {
 }  // namespace
 
 bool ReadRegistryValueA(const char* subKey, const char* valueName, void* data, DWORD* size, REGSAM view) {
-    const OpenKey key(subKey, view);
-    return key.get() &&
-           RegQueryValueExA(key.get(), valueName, nullptr, nullptr, static_cast<BYTE*>(data), size) == ERROR_SUCCESS;
+    const Framework::RegKey key = OpenKey(subKey, view);
+    return key.Get() &&
+           RegQueryValueExA(key.Get(), valueName, nullptr, nullptr, static_cast<BYTE*>(data), size) == ERROR_SUCCESS;
 }
 
 bool ReadRegistryValueW(const char* subKey, const wchar_t* valueName, void* data, DWORD* size) {
-    const OpenKey key(subKey, KEY_WOW64_32KEY);
-    return key.get() &&
-           RegQueryValueExW(key.get(), valueName, nullptr, nullptr, static_cast<BYTE*>(data), size) == ERROR_SUCCESS;
+    const Framework::RegKey key = OpenKey(subKey, KEY_WOW64_32KEY);
+    return key.Get() &&
+           RegQueryValueExW(key.Get(), valueName, nullptr, nullptr, static_cast<BYTE*>(data), size) == ERROR_SUCCESS;
 }
 
 std::optional<std::string> WindowsRegistry::ReadA(const std::string& subKey, const std::string& name, size_t maxBytes,
@@ -60,15 +52,15 @@ std::optional<std::string> WindowsRegistry::ReadW(const std::string& subKey, con
 
 std::vector<std::string> WindowsRegistry::SubKeyNames(const std::string& subKey) const {
     std::vector<std::string> names;
-    const OpenKey key(subKey.c_str(), KEY_WOW64_32KEY);
+    const Framework::RegKey key = OpenKey(subKey.c_str(), KEY_WOW64_32KEY);
     DWORD count = 0;
-    if (!key.get() || RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+    if (!key.Get() || RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
                                        nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return names;
     for (DWORD i = 0; i < count; ++i) {
         char name[260] = {};
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        if (RegEnumKeyExA(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
             names.emplace_back(name, length);
     }
     return names;

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "report/report_text.h"
-#include "report/text_encoding.h"
+#include "text/format.h"
+#include "text/text_encoding.h"
 
 namespace Device {
 

@@ -3,32 +3,12 @@
 namespace Device {
 namespace {
 
-template <class T>
-void Release(T*& pointer) {
-    if (pointer) {
-        T* held = pointer;
-        pointer = nullptr;
-        held->Release();
-    }
-}
-
 void SetProxyBlanket(IUnknown* proxy) {
     CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
 }
 
-// A BSTR owned for the length of one call.
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text) : m_text(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(m_text); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return m_text; }
-
-private:
-    BSTR m_text;
-};
+Framework::Bstr MakeBstr(const wchar_t* text) { return Framework::Bstr(SysAllocString(text)); }
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
@@ -40,33 +20,33 @@ void WmiQuery::Connect() {
     if (!GetVersionExW(&version) || !WmiVersionSupported(version.dwMajorVersion, version.dwMinorVersion)) return;
     ReleaseAll();
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                reinterpret_cast<void**>(&m_pLocator))) ||
+                                reinterpret_cast<void**>(m_pLocator.Put()))) ||
         !m_pLocator)
         return;
-    const Bstr ns(L"root\\cimv2");
+    const Framework::Bstr ns = MakeBstr(L"root\\cimv2");
     // WBEM_FLAG_CONNECT_USE_MAX_WAIT bounds the time the call may take.
-    if (SUCCEEDED(m_pLocator->ConnectServer(ns, nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr,
-                                            nullptr, &m_pServices)) &&
+    if (SUCCEEDED(m_pLocator->ConnectServer(ns.Get(), nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr,
+                                            nullptr, m_pServices.Put())) &&
         m_pServices)
-        SetProxyBlanket(m_pServices);
+        SetProxyBlanket(m_pServices.Get());
 }
 
 void WmiQuery::RunQuery(const std::u16string& wql) {
     if (wql.empty() || !m_pServices || m_pEnumerator) return;
-    const Bstr language(L"WQL");
-    const Bstr query(Wide(wql));
-    if (SUCCEEDED(m_pServices->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                         nullptr, &m_pEnumerator)) &&
+    const Framework::Bstr language = MakeBstr(L"WQL");
+    const Framework::Bstr query = MakeBstr(Wide(wql));
+    if (SUCCEEDED(m_pServices->ExecQuery(language.Get(), query.Get(),
+                                         WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                         m_pEnumerator.Put())) &&
         m_pEnumerator)
-        SetProxyBlanket(m_pEnumerator);
+        SetProxyBlanket(m_pEnumerator.Get());
 }
 
 bool WmiQuery::NextObject() {
     if (!m_pEnumerator) return false;
-    Release(m_pObject);
     ULONG returned = 0;
-    if (FAILED(m_pEnumerator->Next(10000, 1, &m_pObject, &returned))) return false;
-    return m_pObject != nullptr;
+    if (FAILED(m_pEnumerator->Next(10000, 1, m_pObject.Put(), &returned))) return false;
+    return static_cast<bool>(m_pObject);
 }
 
 std::optional<VariantValue> WmiQuery::Property(const wchar_t* name) {
@@ -103,14 +83,14 @@ bool WmiQuery::GetNetConnectionStatusUI2(uint16_t& out) {
 }
 
 void WmiQuery::ReleaseResults() {
-    Release(m_pObject);
-    Release(m_pEnumerator);
+    m_pObject.Reset();
+    m_pEnumerator.Reset();
 }
 
 void WmiQuery::ReleaseAll() {
     ReleaseResults();
-    Release(m_pServices);
-    Release(m_pLocator);
+    m_pServices.Reset();
+    m_pLocator.Reset();
 }
 
 void WmiQuery::Close() {

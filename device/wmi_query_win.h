@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "device/wmi_query.h"
+#include "framework/handles.h"
 
 namespace Device {
 
@@ -32,10 +33,10 @@ private:
     // A property of the current object; nothing when there is no object or the read fails.
     std::optional<VariantValue> Property(const wchar_t* name);
 
-    IEnumWbemClassObject* m_pEnumerator = nullptr;
-    IWbemClassObject* m_pObject = nullptr;
-    IWbemLocator* m_pLocator = nullptr;
-    IWbemServices* m_pServices = nullptr;
+    Framework::ComPtr<IEnumWbemClassObject> m_pEnumerator;
+    Framework::ComPtr<IWbemClassObject> m_pObject;
+    Framework::ComPtr<IWbemLocator> m_pLocator;
+    Framework::ComPtr<IWbemServices> m_pServices;
 };
 
 // The tagged value a VARIANT holds.

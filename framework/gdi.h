@@ -72,6 +72,12 @@ public:
     BOOL CreateFontIndirect(const LOGFONTW* font) noexcept { return Take(::CreateFontIndirectW(font)); }
 };
 
+class CPen : public CGdiObject<HPEN> {
+public:
+    BOOL CreatePen(int style, int width, COLORREF color) noexcept { return Take(::CreatePen(style, width, color)); }
+};
+
+static_assert(Framework::kIsMoveOnly<CPen>, "a pen owner must not be copyable");
 static_assert(Framework::kIsMoveOnly<CRgn>, "a region owner must not be copyable");
 static_assert(Framework::kIsMoveOnly<CBrush>, "a brush owner must not be copyable");
 static_assert(Framework::kIsMoveOnly<CFont>, "a font owner must not be copyable");

@@ -1,26 +1,27 @@
 #pragma once
-// CImage: a bitmap, normally a DIB section, with its description (size, bits per pixel, pixels, row pitch)
-// and a memory DC that is made on demand. The image owns its bitmap unless it was attached as borrowed.
+// Images over bitmaps, normally DIB sections: a description (size, bits per pixel, pixels, row pitch) and a
+// memory DC made on demand. Two types say who owns the bitmap: CImage owns and deletes it, CImageView only
+// refers to one someone else owns (a strip a button draws from, say). Every CImage is also a view of itself.
 #include <windows.h>
 
-class CImage {
+#include "framework/gdi.h"
+#include "framework/unique_handle.h"
+
+class CImageView {
 public:
-    CImage() = default;
-    ~CImage() { Destroy(); }
-    CImage(const CImage&) = delete;
-    CImage& operator=(const CImage&) = delete;
-
-    // A new DIB section of width × height at 24 or 32 bits per pixel: uncompressed, rows bottom-up, all
-    // pixels zero. Whatever the image held before is destroyed first. False when it cannot be made.
-    BOOL Create(int width, int height, int bitsPerPixel);
-
-    // Takes ownership of a bitmap and reads its description.
-    void Attach(HBITMAP bitmap);
-    // Refers to a bitmap someone else owns; Destroy only forgets it.
-    void AttachBorrowed(HBITMAP bitmap);
-    HBITMAP Detach();
-    // Deletes an owned bitmap (releasing the DC if it is still out) and empties the image.
-    void Destroy();
+    CImageView() = default;
+    // Refers to the bitmap and reads its description; the bitmap must outlive the view.
+    explicit CImageView(HBITMAP bitmap) { Describe(bitmap); }
+    // A copy refers to the same bitmap; the memory DC is per object, so a copy starts without one.
+    CImageView(const CImageView& other) { Describe(other.m_hBitmap); }
+    CImageView& operator=(const CImageView& other) {
+        if (this != &other) {
+            Forget();
+            Describe(other.m_hBitmap);
+        }
+        return *this;
+    }
+    ~CImageView() { Forget(); }
 
     bool IsNull() const { return m_hBitmap == nullptr; }
     operator HBITMAP() const { return m_hBitmap; }
@@ -46,11 +47,14 @@ public:
     BOOL BitBlt(HDC dest, int xDest, int yDest, int width, int height, int xSrc, int ySrc,
                 DWORD rop = SRCCOPY) const;
 
-private:
-    void Take(HBITMAP bitmap, bool owned);
+protected:
+    // Reads the bitmap's description; the DC, if one is out, is released first.
+    void Describe(HBITMAP bitmap);
+    // Releases the DC and empties the description; the bitmap itself is untouched.
+    void Forget();
 
+private:
     HBITMAP m_hBitmap = nullptr;
-    bool m_bOwned = false;
     int m_nWidth = 0;
     int m_nHeight = 0;
     int m_nBPP = 0;
@@ -61,3 +65,32 @@ private:
     mutable int m_nDCUsers = 0;
     mutable HGDIOBJ m_hOldBitmap = nullptr;
 };
+
+class CImage : public CImageView {
+public:
+    CImage() = default;
+    ~CImage() { Destroy(); }
+    CImage(const CImage&) = delete;
+    CImage& operator=(const CImage&) = delete;
+    CImage(CImage&& other) noexcept { Attach(other.Detach()); }
+    CImage& operator=(CImage&& other) noexcept {
+        if (this != &other) Attach(other.Detach());
+        return *this;
+    }
+
+    // A new DIB section of width × height at 24 or 32 bits per pixel: uncompressed, rows bottom-up, all
+    // pixels zero. Whatever the image held before is destroyed first. False when it cannot be made.
+    BOOL Create(int width, int height, int bitsPerPixel);
+
+    // Takes ownership of a bitmap (deleting what was held before) and reads its description.
+    void Attach(HBITMAP bitmap) noexcept;
+    // Gives the bitmap up without deleting it.
+    HBITMAP Detach() noexcept;
+    // Deletes the bitmap (releasing the DC if it is still out) and empties the image.
+    void Destroy() noexcept;
+
+private:
+    Framework::UniqueHandle<Framework::GdiObjectTraits<HBITMAP>> m_bitmap;
+};
+
+static_assert(Framework::kIsMoveOnly<CImage>, "an image owner must not be copyable");

@@ -1,7 +1,5 @@
 #include "framework/image.h"
 
-#include <utility>
-
 BOOL CImage::Create(int width, int height, int bitsPerPixel) {
     Destroy();
     if (width <= 0 || height <= 0 || (bitsPerPixel != 24 && bitsPerPixel != 32)) return FALSE;
@@ -15,23 +13,29 @@ BOOL CImage::Create(int width, int height, int bitsPerPixel) {
     void* bits = nullptr;
     HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!bitmap) return FALSE;
-    Take(bitmap, true);
+    Attach(bitmap);
     return TRUE;
 }
 
-void CImage::Attach(HBITMAP bitmap) {
-    Destroy();
-    Take(bitmap, true);
+void CImage::Attach(HBITMAP bitmap) noexcept {
+    Forget();
+    m_bitmap.Reset(bitmap);
+    Describe(bitmap);
 }
 
-void CImage::AttachBorrowed(HBITMAP bitmap) {
-    Destroy();
-    Take(bitmap, false);
+HBITMAP CImage::Detach() noexcept {
+    Forget();
+    return m_bitmap.Release();
 }
 
-void CImage::Take(HBITMAP bitmap, bool owned) {
+void CImage::Destroy() noexcept {
+    Forget();
+    m_bitmap.Reset();
+}
+
+void CImageView::Describe(HBITMAP bitmap) {
+    Forget();
     m_hBitmap = bitmap;
-    m_bOwned = owned;
     if (!bitmap) return;
     DIBSECTION section{};
     const int size = ::GetObjectW(bitmap, sizeof section, &section);
@@ -48,22 +52,14 @@ void CImage::Take(HBITMAP bitmap, bool owned) {
     }
 }
 
-HBITMAP CImage::Detach() {
+void CImageView::Forget() {
     while (m_nDCUsers > 0) ReleaseDC();
-    HBITMAP bitmap = std::exchange(m_hBitmap, nullptr);
-    m_bOwned = false;
+    m_hBitmap = nullptr;
     m_nWidth = m_nHeight = m_nBPP = m_nPitch = 0;
     m_pTopRow = nullptr;
-    return bitmap;
 }
 
-void CImage::Destroy() {
-    const bool owned = m_bOwned;
-    HBITMAP bitmap = Detach();
-    if (bitmap && owned) ::DeleteObject(bitmap);
-}
-
-HDC CImage::GetDC() const {
+HDC CImageView::GetDC() const {
     if (!m_hBitmap) return nullptr;
     if (m_nDCUsers == 0) {
         m_hDC = ::CreateCompatibleDC(nullptr);
@@ -74,7 +70,7 @@ HDC CImage::GetDC() const {
     return m_hDC;
 }
 
-void CImage::ReleaseDC() const {
+void CImageView::ReleaseDC() const {
     if (m_nDCUsers == 0 || --m_nDCUsers > 0) return;
     ::SelectObject(m_hDC, m_hOldBitmap);
     ::DeleteDC(m_hDC);
@@ -82,7 +78,7 @@ void CImage::ReleaseDC() const {
     m_hOldBitmap = nullptr;
 }
 
-BOOL CImage::Draw(HDC dest, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+BOOL CImageView::Draw(HDC dest, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
                   int srcHeight) const {
     HDC source = GetDC();
     if (!source) return FALSE;
@@ -92,11 +88,11 @@ BOOL CImage::Draw(HDC dest, int xDest, int yDest, int destWidth, int destHeight,
     return drawn;
 }
 
-BOOL CImage::Draw(HDC dest, int xDest, int yDest) const {
+BOOL CImageView::Draw(HDC dest, int xDest, int yDest) const {
     return Draw(dest, xDest, yDest, m_nWidth, m_nHeight, 0, 0, m_nWidth, m_nHeight);
 }
 
-BOOL CImage::BitBlt(HDC dest, int xDest, int yDest, int width, int height, int xSrc, int ySrc, DWORD rop) const {
+BOOL CImageView::BitBlt(HDC dest, int xDest, int yDest, int width, int height, int xSrc, int ySrc, DWORD rop) const {
     HDC source = GetDC();
     if (!source) return FALSE;
     const BOOL copied = ::BitBlt(dest, xDest, yDest, width, height, source, xSrc, ySrc, rop);

@@ -34,6 +34,13 @@ public:
         if (old != Traits::Empty() && old != handle) Traits::Close(old);
     }
 
+    // For a call that hands back a new handle through a pointer: what is held is closed first, so reusing
+    // an owner for another call never leaks the previous handle.
+    Handle* Put() noexcept {
+        Reset();
+        return &handle_;
+    }
+
     // Gives the handle up without closing it.
     Handle Release() noexcept { return std::exchange(handle_, Traits::Empty()); }
 

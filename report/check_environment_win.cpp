@@ -3,7 +3,7 @@
 #include <new>
 
 #include "device/windows_device_info.h"
-#include "report/check_sequence.h"
+#include "report/checker.h"
 
 namespace {
 
@@ -37,7 +37,4 @@ public:
 
 }  // namespace
 
-ICheckEnvironment& SystemCheckEnvironment() {
-    static SystemEnvironment environment;
-    return environment;
-}
+std::unique_ptr<ICheckEnvironment> MakeSystemCheckEnvironment() { return std::make_unique<SystemEnvironment>(); }

@@ -1,5 +1,6 @@
 #pragma once
-// Where the check's messages go: a modal OK box in the program, a recorder in tests.
+// Where the check's messages go: a modal OK box in the program, a recorder in tests. The check is given
+// one; there is no process-wide display.
 #include <string>
 
 class IMessageDisplay {
@@ -9,6 +10,10 @@ public:
     virtual void ShowMessage(const std::u16string& text) = 0;
 };
 
-// Replaces the process's message display (null restores the default one) and returns the previous one.
-IMessageDisplay* SetMessageDisplay(IMessageDisplay* display);
-void ShowMessage(const std::u16string& text);
+#ifdef _WIN32
+// The framework's box: OK only, exclamation icon, the application's name as caption.
+class MessageBoxDisplay : public IMessageDisplay {
+public:
+    void ShowMessage(const std::u16string& text) override;
+};
+#endif

@@ -1,13 +1,11 @@
 #pragma once
-// Posting the report and showing the service's answer, over libcurl's easy interface.
+// The report transfer over libcurl's easy interface.
 #include <curl/curl.h>
 
 #include <string>
 
-// Built in: the report service and the registration page (CMake cache variables ZORV_REPORT_HOST and
-// ZORV_REGISTER_HOST).
-const char* ReportUrl();
-const wchar_t* RegisterUrl();
+#include "report/curl_handles.h"
+#include "report/report_transfer.h"
 
 // A silent service must not freeze the window forever: bounds on connecting and on the whole transfer.
 struct TransferBounds {
@@ -15,14 +13,19 @@ struct TransferBounds {
     long totalSeconds = 30;
 };
 
-// Posts the payload and returns libcurl's result. Only the first block of the reply is read: it is shown,
-// and the transfer then ends with CURLE_WRITE_ERROR.
-CURLcode SubmitReport(CURL* curl, const std::string& payload, const char* url = ReportUrl(),
-                      const TransferBounds& bounds = TransferBounds{});
+// One easy handle for the whole run, made by the first Post: libcurl and Winsock start only when a check
+// first sends something, not with the window.
+class CurlTransfer : public IReportTransfer {
+public:
+    explicit CurlTransfer(TransferBounds bounds = TransferBounds{}) : m_bounds(bounds) {}
 
-// libcurl's write callback: shows the first block of the reply and returns 0, which ends the transfer.
-size_t OnReplyData(char* data, size_t size, size_t count, void* user);
+    TransferReply Post(const std::string& url, const std::string& payload) override;
 
-// The text a reply block shows: the `message` value when it is the reply's last member, the text up to the
-// reply's last `"}` otherwise, and the whole reply when that comes out empty or there is no `message`.
-std::u16string ExtractReplyMessage(const std::u16string& reply);
+    // libcurl's result of the last Post: CURLE_WRITE_ERROR when it was ended after the first block.
+    CURLcode LastResult() const { return m_lastResult; }
+
+private:
+    TransferBounds m_bounds;
+    CurlEasy m_curl;
+    CURLcode m_lastResult = CURLE_OK;
+};

@@ -1,24 +1,9 @@
 #include "report/report_text.h"
 
-#include <cstdarg>
 #include <cstring>
 
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string out;
-    if (length > 0) {
-        out.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(&out[0], out.size(), format, again);
-        out.resize(static_cast<size_t>(length));
-    }
-    va_end(again);
-    return out;
-}
+#include "text/format.h"
+#include "text/wire_contract.h"
 
 namespace {
 
@@ -79,36 +64,17 @@ void WriteSurveyLog(const CheckReport& report, std::FILE* out) {
     std::fflush(out);
 }
 
-std::string JsonEscape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) out += Format("\\u%04x", c);
-            else out += ch;
-        }
-    }
-    return out;
-}
-
 std::string BuildReportJson(const CheckReport& r) {
-    // The service reads the elements by position; the order and the types (numbers at 4 and 5, the memory
-    // size as a string) are the format.
-    const std::string account = JsonEscape(r.account);
-    return Format("{\"param\":[\"%s\",\"%s\",\"%s\",\"%s\",%d,%d,\"%u\",\"%s\",\"%s\",\"%s\",\"%s\",\"\",\"\",\"\"]}",
-                  account.c_str(), account.c_str(), JsonEscape(r.macAddress).c_str(),
-                  JsonEscape(TrimmedCpuName(r.cpu)).c_str(), static_cast<int>(r.cpu.processorCount),
-                  static_cast<int>(r.cpu.clockMHz), static_cast<unsigned>(r.memory.physicalMemoryMB),
-                  JsonEscape(BuildDisplayList(r.displays)).c_str(),
-                  JsonEscape(Format("%d x %d", r.screenWidth, r.screenHeight)).c_str(),
-                  JsonEscape(FormatOsText(r.os)).c_str(), JsonEscape(r.computerName).c_str());
+    WireContract::ReportValues values;
+    values.account = r.account;
+    values.macAddress = r.macAddress;
+    values.cpuName = TrimmedCpuName(r.cpu);
+    values.cpuCount = r.cpu.processorCount;
+    values.clockMHz = r.cpu.clockMHz;
+    values.memoryMB = std::to_string(r.memory.physicalMemoryMB);
+    values.displayList = BuildDisplayList(r.displays);
+    values.resolution = Format("%d x %d", r.screenWidth, r.screenHeight);
+    values.osText = FormatOsText(r.os);
+    values.computerName = r.computerName;
+    return WireContract::BuildPayload(values);
 }

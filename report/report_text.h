@@ -11,15 +11,5 @@ std::string TrimmedCpuName(const Device::CpuInfo& cpu);
 std::string BuildDisplayList(const Device::DisplayAdapterList& displays);
 std::string FormatSurveyLog(const CheckReport& report);
 void WriteSurveyLog(const CheckReport& report, std::FILE* out = stdout);
+// The report payload of the wire contract (text/wire_contract.h), escaped by the system code page's rules.
 std::string BuildReportJson(const CheckReport& report);
-
-// A JSON string body: `"`, `\` and control characters escaped, every other byte (ANSI code-page bytes
-// included) unchanged.
-std::string JsonEscape(const std::string& text);
-
-// printf into a string sized from the data.
-std::string Format(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;

@@ -17,6 +17,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The dialog's boxes (size, frame, wells, buttons) come from the layout table the program uses.
+eval "$(python3 "$here/layout.py" --shell)"
+at() { local v="$1_$2"; echo "${!v}"; }                           # at Name field
+right() { echo $(( $(at "$1" x) + $(at "$1" width) - 1 )); }    # right  Name: the box's last column
+bottom() { echo $(( $(at "$1" y) + $(at "$1" height) - 1 )); }  # bottom Name: the box's last row
+
 SANS=Noto-Sans-CJK-SC
 BOLD=Noto-Sans-CJK-SC-Bold
 
@@ -59,21 +65,26 @@ emblem() { # emblem size output
 }
 emblem 36 "$work/emblem36.png"
 
-label_x_end=86                         # labels end 6 pixels left of the wells
+label_x_end=$(( AccountWell_x - 6 ))   # labels end 6 pixels left of the wells
 acc_w=$(text_width "$SANS" 13 '账号：')
 cfm_w=$(text_width "$SANS" 13 '确认账号：')
 
-convert -size 371x356 "xc:$PANEL" \
-  -fill "$FRAME" -draw 'rectangle 0,0 370,355' \
-  -fill "$PANEL" -draw 'rectangle 2,2 368,353' \
-  -fill "$BANNER" -draw 'rectangle 2,2 368,57' \
-  -fill "$ACCENT" -draw 'rectangle 2,58 368,58' \
+rim() { # rim Name: the well grown by one pixel
+  echo "rectangle $(( $(at "$1" x) - 1 )),$(( $(at "$1" y) - 1 )) $(( $(right "$1") + 1 )),$(( $(bottom "$1") + 1 ))"
+}
+fill() { echo "rectangle $(at "$1" x),$(at "$1" y) $(right "$1"),$(bottom "$1")"; } # fill Name: the whole box
+
+convert -size "${Dialog_width}x${Dialog_height}" "xc:$PANEL" \
+  -fill "$FRAME" -draw "$(fill Dialog)" \
+  -fill "$PANEL" -draw "$(fill Panel)" \
+  -fill "$BANNER" -draw "rectangle $Panel_x,$Panel_y $(right Panel),57" \
+  -fill "$ACCENT" -draw "rectangle $Panel_x,58 $(right Panel),58" \
   "$work/emblem36.png" -geometry +14+11 -composite \
   -density 72 \
   -font "$BOLD" -pointsize 19 -fill "$TITLE" -annotate +58+29 '《Quillmere》' \
   -font "$SANS" -pointsize 12 -fill "$SUBTITLE" -annotate +60+48 '用户机器配置检测器' \
-  -fill "$WELL_RIM" -draw 'rectangle 91,72 228,93' -draw 'rectangle 91,107 228,128' \
-  -fill "$WELL" -draw 'rectangle 92,73 227,92' -draw 'rectangle 92,108 227,127' \
+  -fill "$WELL_RIM" -draw "$(rim AccountWell)" -draw "$(rim ConfirmWell)" \
+  -fill "$WELL" -draw "$(fill AccountWell)" -draw "$(fill ConfirmWell)" \
   -font "$SANS" -pointsize 13 -fill "$LABEL" \
   -annotate +$(( label_x_end - acc_w ))+87 '账号：' \
   -annotate +$(( label_x_end - cfm_w ))+122 '确认账号：' \
@@ -90,12 +101,13 @@ convert -size 371x356 "xc:$PANEL" \
 bmp24 "$work/face.png" "$here/background.bmp"
 
 # --------------------------------------------------------------------------------------- check strip
-# Four 126 x 27 cells, top to bottom: normal, hover, pressed, disabled. The corners show the panel
-# colour the button sits on, so the rounded shape needs no key colour.
+# Four cells of the check button's size, top to bottom: normal, hover, pressed, disabled. The corners
+# show the panel colour the button sits on, so the rounded shape needs no key colour.
+cw=$CheckButton_width ch=$CheckButton_height
 check_cell() { # check_cell fill rim caption-colour text-dy output
-  convert -size 126x27 "xc:$PANEL" \
-    -fill "$2" -draw 'roundrectangle 0,0 125,26 5,5' \
-    -fill "$1" -draw 'roundrectangle 1,1 124,25 4,4' \
+  convert -size "${cw}x${ch}" "xc:$PANEL" \
+    -fill "$2" -draw "roundrectangle 0,0 $(( cw - 1 )),$(( ch - 1 )) 5,5" \
+    -fill "$1" -draw "roundrectangle 1,1 $(( cw - 2 )),$(( ch - 2 )) 4,4" \
     -density 72 -font "$BOLD" -pointsize 14 -fill "$3" -gravity center -annotate "+0+$4" '点击检测' \
     "$5"
 }
@@ -107,10 +119,12 @@ convert "$work"/c0.png "$work"/c1.png "$work"/c2.png "$work"/c3.png -append "$wo
 bmp24 "$work/check.png" "$here/check-strip.bmp"
 
 # --------------------------------------------------------------------------------------- close strip
-# Four 20 x 20 cells in the same order; the normal cell blends into the banner it sits on.
+# Four cells of the close button's size in the same order (the glyph is drawn for 20 x 20); the normal
+# cell blends into the banner it sits on.
+xw=$CloseButton_width xh=$CloseButton_height
 close_cell() { # close_cell background glyph output
-  convert -size 20x20 "xc:$BANNER" \
-    -fill "$1" -draw 'roundrectangle 0,0 19,19 3,3' \
+  convert -size "${xw}x${xh}" "xc:$BANNER" \
+    -fill "$1" -draw "roundrectangle 0,0 $(( xw - 1 )),$(( xh - 1 )) 3,3" \
     -stroke "$2" -strokewidth 2 -draw 'line 6,6 13,13' -draw 'line 13,6 6,13' \
     "$3"
 }

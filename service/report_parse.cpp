@@ -1,13 +1,11 @@
 #include "service/report_parse.h"
 
-#include <iconv.h>
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 #include "service/service_text.h"
+#include "text/wire_contract.h"
 
 namespace Service {
 
@@ -23,22 +21,6 @@ bool ParseInt(const std::string& text, int64_t& value) {
     return true;
 }
 
-std::optional<std::string> Gb18030ToUtf8(std::string_view bytes) {
-    iconv_t cd = iconv_open("UTF-8", "GB18030");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    std::string out(bytes.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char* outPtr = out.data();
-    size_t outLeft = out.size();
-    const bool ok = iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
-                    iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
-    iconv_close(cd);
-    if (!ok) return std::nullopt;
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -48,53 +30,38 @@ std::string Lower(std::string text) {
 }  // namespace
 
 ParseResult ParseReport(std::string_view body, bool declaredUtf8) {
+    using namespace WireContract;
     ParseResult result;
-    const auto text = declaredUtf8 ? (ServiceText::IsValidUtf8(body) ? std::optional<std::string>(body) : std::nullopt)
-                                   : Gb18030ToUtf8(body);
-    if (!text || !ServiceText::IsValidUtf8(*text)) {
-        result.error = declaredUtf8 ? "body declared UTF-8 is not" : "body is not GB18030";
+    const auto text = ServiceText::DecodeReportBody(body, declaredUtf8);
+    if (!text) {
+        result.error = declaredUtf8 ? "body declared UTF-8 is not UTF-8" : "body is not GB18030 text";
         return result;
     }
-    const auto doc = nlohmann::json::parse(*text, nullptr, false);
-    if (doc.is_discarded()) {
-        result.error = "not JSON";
+    ParsedPayload parsed = ParsePayload(*text);
+    if (!parsed.ok) {
+        result.error = std::move(parsed.error);
         return result;
     }
-    if (!doc.is_object() || doc.size() != 1 || !doc.contains("param")) {
-        result.error = "not an object with the one key param";
-        return result;
-    }
-    const auto& param = doc["param"];
-    if (!param.is_array() || param.size() != 14) {
-        result.error = "param is not an array of 14 elements";
-        return result;
-    }
-    for (size_t i = 0; i < 14; ++i) {
-        const bool number = i == 4 || i == 5;
-        if (number ? !param[i].is_number_integer() : !param[i].is_string()) {
-            result.error = "element " + std::to_string(i) + (number ? " is not an integer" : " is not a string");
-            return result;
-        }
-    }
+    Elements& e = parsed.elements;
     Report r;
-    r.account = ServiceText::Trim(param[0].get<std::string>());
+    r.account = ServiceText::Trim(e[kAccount].text);
     if (r.account.empty() || ServiceText::CodePointCount(r.account) > kMaxAccountChars) {
         result.error = "account empty or too long";
         return result;
     }
-    if (ServiceText::Trim(param[1].get<std::string>()) != r.account) {
+    if (ServiceText::Trim(e[kAccountAgain].text) != r.account) {
         result.error = "the two account elements differ";
         return result;
     }
-    r.mac = param[2].get<std::string>();
-    r.cpuName = param[3].get<std::string>();
-    r.cpuCount = param[4].get<int64_t>();
-    r.clockMHz = param[5].get<int64_t>();
-    r.memoryMB = param[6].get<std::string>();
-    r.displays = param[7].get<std::string>();
-    r.resolution = param[8].get<std::string>();
-    r.os = param[9].get<std::string>();
-    r.computerName = param[10].get<std::string>();
+    r.mac = std::move(e[kMacAddress].text);
+    r.cpuName = std::move(e[kCpuName].text);
+    r.cpuCount = e[kCpuCount].number;
+    r.clockMHz = e[kClockMHz].number;
+    r.memoryMB = std::move(e[kMemoryMB].text);
+    r.displays = std::move(e[kDisplayList].text);
+    r.resolution = std::move(e[kResolution].text);
+    r.os = std::move(e[kOsText].text);
+    r.computerName = std::move(e[kComputerName].text);
     r.machineKey = MachineKey(r.mac, r.cpuName, r.displays, r.computerName);
     result.report = std::move(r);
     return result;

@@ -1,5 +1,5 @@
 #pragma once
-// The checker's report: {"param":[14 positional elements]} and what the service derives from it.
+// The checker's report, as the wire contract reads it, and what the service derives from it.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,8 +30,9 @@ struct ParseResult {
 // Longest account, in characters; the checker's box takes 127 ANSI bytes.
 constexpr size_t kMaxAccountChars = 64;
 
-// body: the raw request body. declaredUtf8: the request's Content-Type says charset=utf-8; otherwise the
-// body is the checker's ANSI code page and is decoded as GB18030. No guessing either way.
+// body: the raw request body, read per the wire contract (text/wire_contract.h). declaredUtf8: the request's
+// Content-Type says charset=utf-8; otherwise the body is the checker's ANSI code page, decoded as GB18030.
+// Nothing is guessed: a GBK name can also be valid UTF-8.
 ParseResult ParseReport(std::string_view body, bool declaredUtf8);
 
 // "mac:001122334455" for a usable MAC, otherwise "fp:" with CPU name, display list and computer name.

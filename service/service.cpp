@@ -36,13 +36,6 @@ HttpResponse Json(int status, int code, const char* message, int points = -1) {
     return r;
 }
 
-bool DeclaredUtf8(const std::string& contentType) {
-    std::string lower;
-    for (char c : contentType)
-        if (c != ' ' && c != '"') lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower.find(";charset=utf-8") != std::string::npos || lower.find(";charset=utf8") != std::string::npos;
-}
-
 // Digits only, within [0, max]; memory may also be left empty (not measured).
 bool SaneDecimal(const std::string& text, int64_t max) {
     if (text.empty()) return true;
@@ -302,7 +295,7 @@ HttpResponse ReportService::HandleAndWait(const HttpRequest& request) {
 
 void ReportService::PostReport(HttpRequest request, Reply reply) {
     if (request.body.size() > kMaxReportBody) return reply(TooLarge());
-    ParseResult parsed = ParseReport(request.body, DeclaredUtf8(Header(request, "content-type")));
+    ParseResult parsed = ParseReport(request.body, ServiceText::DeclaresUtf8(Header(request, "content-type")));
     std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
     if (!parsed.report || !problem.empty()) {
         // Counted, with a bounded sample kept; the sender's reply does not wait for it.

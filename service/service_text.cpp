@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -78,11 +79,62 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
 
 }  // namespace
 
-std::optional<std::string> ToUtf8(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) return std::string(bytes);
-    auto text = Convert("UTF-8", "GB18030", bytes);
+std::optional<std::string> Gb18030ToUtf8(std::string_view bytes) {
+    // Walks the characters to find a 0x80 that stands alone (as a second byte it belongs to its pair), and
+    // gives it GB18030's own bytes for the euro sign.
+    std::string gb;
+    const std::string_view euro = "\xA2\xE3";
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        size_t length = 1;
+        if (c >= 0x81 && c <= 0xFE) {
+            const bool fourBytes = i + 1 < bytes.size() && bytes[i + 1] >= '0' && bytes[i + 1] <= '9';
+            length = std::min(bytes.size() - i, size_t(fourBytes ? 4 : 2));
+        }
+        if (c == 0x80) gb += euro;
+        else gb.append(bytes.substr(i, length));
+        i += length;
+    }
+    auto text = Convert("UTF-8", "GB18030", gb);
     if (!text || !IsValidUtf8(*text)) return std::nullopt;
     return text;
+}
+
+std::optional<std::string> DecodeReportBody(std::string_view body, bool declaredUtf8) {
+    if (declaredUtf8) {
+        if (!IsValidUtf8(body)) return std::nullopt;
+        return std::string(body);
+    }
+    return Gb18030ToUtf8(body);
+}
+
+bool DeclaresUtf8(std::string_view contentType) {
+    auto lower = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    };
+    size_t start = contentType.find(';');
+    while (start != std::string_view::npos) {
+        const size_t end = contentType.find(';', start + 1);
+        const std::string_view parameter =
+            contentType.substr(start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
+        const size_t equals = parameter.find('=');
+        if (equals != std::string_view::npos && lower(Trim(parameter.substr(0, equals))) == "charset") {
+            std::string value = Trim(parameter.substr(equals + 1));
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+            return lower(value) == "utf-8";
+        }
+        start = end;
+    }
+    return false;
+}
+
+std::optional<std::string> ToUtf8(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    return Gb18030ToUtf8(bytes);
 }
 
 std::optional<std::string> Utf8ToGb18030(std::string_view utf8) {

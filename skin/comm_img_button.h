@@ -21,7 +21,7 @@ public:
 
     // Shows the strip and resizes the button to one cell. The button refers to the strip's bitmap without
     // owning it: the image must outlive the button. False, and nothing changes, for an empty image.
-    bool SetImage(const CImage& strip);
+    bool SetImage(const CImageView& strip);
     // Where a click is posted; ignored unless the window exists.
     void SetNotify(HWND target, UINT message);
     // Renders the current state into the DC.
@@ -44,7 +44,7 @@ protected:
 
     int m_nCellWidth = 0;
     int m_nCellHeight = 0;
-    CImage m_image;
+    CImageView m_image;  // borrowed: the strip belongs to whoever set it
     COLORREF m_clrBack = RGB(0, 0, 0);
     COLORREF m_clrText = RGB(0, 0, 0);
     COLORREF m_clrRgnKey = 0xFFFFFFFF;  // only red, green and blue take part: white

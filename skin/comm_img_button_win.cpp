@@ -23,9 +23,9 @@ const Framework::MessageMap* CCommImgButton::GetThisMessageMap() {
     return &kMap;
 }
 
-bool CCommImgButton::SetImage(const CImage& strip) {
+bool CCommImgButton::SetImage(const CImageView& strip) {
     if (strip.IsNull()) return false;
-    m_image.AttachBorrowed(strip);
+    m_image = strip;
     m_nCellWidth = m_image.GetWidth();
     m_nCellHeight = m_nCellCount > 0 ? m_image.GetHeight() / m_nCellCount : m_image.GetHeight();
     m_clrRgnKey = RGB(255, 255, 255);

@@ -63,7 +63,7 @@ bool RegionFromRects(const std::vector<Skin::PixelRect>& rects, CRgn& out) {
     return true;
 }
 
-bool CreateImageRgn(const CImage& source, CRgn& out, int maxWidth, int maxHeight, COLORREF key) {
+bool CreateImageRgn(const CImageView& source, CRgn& out, int maxWidth, int maxHeight, COLORREF key) {
     const int width = std::max(0, std::min(source.GetWidth(), maxWidth));
     const int height = std::max(0, std::min(source.GetHeight(), maxHeight));
     if (width == 0 || height == 0) return out.CreateRectRgn(0, 0, 0, 0) != FALSE;

@@ -12,6 +12,26 @@ struct Placement {
     }
 };
 
+// A box of a window's layout, relative to an anchor (see skin/check_dialog_layout.def).
+enum class Anchor { TopLeft, TopRight, BottomCentre };
+struct Box {
+    Anchor anchor;
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+// Where a box goes in a window of cx × cy pixels.
+Placement Place(const Box& box, int cx, int cy);
+
+// The check dialog, one constant per row of the table: CheckDialog::kCloseButton and so on.
+namespace CheckDialog {
+#define SKIN_BOX(name, anchor, x, y, width, height) inline constexpr Box k##name{Anchor::anchor, x, y, width, height};
+#include "skin/check_dialog_layout.def"
+#undef SKIN_BOX
+}  // namespace CheckDialog
+
 // Where the inner edit of a framed edit box goes: inside the border, vertically centred (odd free space
 // rounds down), at its fixed height. A frame narrower than its two borders leaves the edit 0 wide.
 Placement InnerEditPlacement(int frameWidth, int frameHeight, int borderWidth, int editHeight);

@@ -3,12 +3,11 @@
 // and the registration link.
 #include <windows.h>
 
-#include <curl/curl.h>
-
 #include <memory>
 
-#include "device/device_info.h"
 #include "framework/gdi.h"
+#include "report/checker.h"
+#include "report/message_display.h"
 #include "skin/comm_edit_ex.h"
 #include "skin/comm_img_button.h"
 #include "skin/rgn_dialog.h"
@@ -56,7 +55,6 @@ private:
     bool m_bLinkHover = false;
     CImage m_imgCloseStrip;
     CImage m_imgCheckStrip;
-    CURL* m_hCurl = nullptr;
-    // Taken by the first check that passes validation, kept for the rest of the run.
-    std::unique_ptr<Device::IDeviceInfo> m_pDeviceInfo;
+    MessageBoxDisplay m_display;
+    Checker m_checker;
 };

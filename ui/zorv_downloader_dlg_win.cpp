@@ -4,18 +4,19 @@
 
 #include <string>
 
-#include "report/check_sequence.h"
 #include "report/report_submit.h"
 #include "res/resource.h"
 #include "skin/skin_image.h"
+#include "skin/skin_layout.h"
 
 namespace {
 
 constexpr COLORREF kLinkColour = RGB(220, 216, 215);
 constexpr COLORREF kEditBack = RGB(42, 43, 42);
 constexpr COLORREF kEditText = RGB(217, 217, 217);
-constexpr int kLinkX = 270;
-constexpr int kLinkY = 307;
+namespace Layout = Skin::CheckDialog;
+constexpr int kLinkX = Layout::kRegisterLink.x;
+constexpr int kLinkY = Layout::kRegisterLink.y;
 const wchar_t kLinkText[] = L"注册账号";
 constexpr UINT kControlLayoutFlags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
 
@@ -39,14 +40,10 @@ CZorvDownloaderDlg::CZorvDownloaderDlg()
     : CRgnDialog(IDD_CHECK_DIALOG, nullptr),
       m_hIcon(LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDI_APP))),
       m_fontEdit(MakeFont(18)),
-      m_fontLink(MakeFont(20)) {}
+      m_fontLink(MakeFont(20)),
+      m_checker(MakeSystemCheckEnvironment(), std::make_unique<CurlTransfer>(), m_display) {}
 
-CZorvDownloaderDlg::~CZorvDownloaderDlg() {
-    if (m_hCurl) {
-        curl_easy_cleanup(m_hCurl);
-        m_hCurl = nullptr;
-    }
-}
+CZorvDownloaderDlg::~CZorvDownloaderDlg() = default;
 
 const Framework::MessageMap* CZorvDownloaderDlg::GetThisMessageMap() {
     using namespace Framework::Msg;
@@ -99,7 +96,7 @@ bool CZorvDownloaderDlg::CreateAccountBox(CCommEditEx& box, UINT id) {
 int CZorvDownloaderDlg::OnCreate(LPCREATESTRUCTW create) {
     if (CRgnDialog::OnCreate(create) == -1) return -1;
     SetWindowLongW(m_hWnd, GWL_STYLE, GetWindowLongW(m_hWnd, GWL_STYLE) | WS_MINIMIZEBOX);
-    m_nCaptionHeight = 30;
+    m_nCaptionHeight = Layout::kDragBand.height;
     LoadSkinImage(m_imgBackground, IDB_BACKGROUND);
 
     constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
@@ -120,30 +117,29 @@ int CZorvDownloaderDlg::OnCreate(LPCREATESTRUCTW create) {
 
 BOOL CZorvDownloaderDlg::OnInitDialog() {
     CRgnDialog::OnInitDialog();
-    m_hCurl = curl_easy_init();
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     m_bDblClkMaximize = false;
     SetWindowText(L"《Quillmere》检测器");
-    SetWindowPos(nullptr, 0, 0, 371, 356, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(nullptr, 0, 0, Layout::kDialog.width, Layout::kDialog.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     return TRUE;
 }
 
 void CZorvDownloaderDlg::OnWindowPosChanged(WINDOWPOS* pos) {
     Default();
     if ((pos->flags & SWP_NOSIZE) && !(pos->flags & SWP_SHOWWINDOW)) return;
-    const int cx = pos->cx, cy = pos->cy;
-    RECT close, check;
-    m_btnClose.GetWindowRect(&close);
-    m_btnCheck.GetWindowRect(&check);
-    const int closeWidth = close.right - close.left, closeHeight = close.bottom - close.top;
-    const int checkWidth = check.right - check.left, checkHeight = check.bottom - check.top;
+    const struct {
+        HWND control;
+        Skin::Box box;
+    } controls[] = {{m_btnClose, Layout::kCloseButton},
+                    {m_btnCheck, Layout::kCheckButton},
+                    {m_editAccount, Layout::kAccountEdit},
+                    {m_editConfirm, Layout::kConfirmEdit}};
     HDWP batch = BeginDeferWindowPos(0);
-    batch = DeferWindowPos(batch, m_btnClose, nullptr, cx - closeWidth - 5, 5, closeWidth, closeHeight, kControlLayoutFlags);
-    batch = DeferWindowPos(batch, m_btnCheck, nullptr, (cx - checkWidth) / 2, cy - 50, checkWidth, checkHeight,
-                           kControlLayoutFlags);
-    batch = DeferWindowPos(batch, m_editAccount, nullptr, 98, 73, 124, 20, kControlLayoutFlags);
-    batch = DeferWindowPos(batch, m_editConfirm, nullptr, 98, 108, 124, 20, kControlLayoutFlags);
+    for (const auto& c : controls) {
+        const Skin::Placement p = Skin::Place(c.box, pos->cx, pos->cy);
+        batch = DeferWindowPos(batch, c.control, nullptr, p.x, p.y, p.width, p.height, kControlLayoutFlags);
+    }
     EndDeferWindowPos(batch);
 }
 
@@ -162,8 +158,8 @@ void CZorvDownloaderDlg::DrawContent(HDC dc) {
     GetTextExtentPoint32W(dc, kLinkText, length, &extent);
     m_rcLink = RECT{kLinkX, kLinkY, kLinkX + extent.cx, kLinkY + extent.cy};
     if (m_bLinkHover) {
-        CGdiObject<HPEN> pen;
-        pen.Attach(CreatePen(PS_SOLID, 1, kLinkColour));
+        CPen pen;
+        pen.CreatePen(PS_SOLID, 1, kLinkColour);
         CSelectObject selected(dc, pen);
         MoveToEx(dc, kLinkX, kLinkY + extent.cy + 1, nullptr);
         LineTo(dc, kLinkX + extent.cx, kLinkY + extent.cy + 1);
@@ -177,8 +173,7 @@ LRESULT CZorvDownloaderDlg::OnCloseClicked(WPARAM, LPARAM) {
 }
 
 LRESULT CZorvDownloaderDlg::OnCheckClicked(WPARAM, LPARAM) {
-    RunCheckSequence(InnerText(m_editAccount), InnerText(m_editConfirm), m_pDeviceInfo, SystemCheckEnvironment(),
-                     m_hCurl);
+    m_checker.Check(InnerText(m_editAccount), InnerText(m_editConfirm));
     return 0;
 }
 

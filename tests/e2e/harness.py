@@ -8,10 +8,14 @@ import os
 import socketserver
 import subprocess
 import tempfile
+import sys
 import threading
 import time
 
 from PIL import Image
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "res"))
+import layout  # noqa: E402  the dialog's boxes, from the table the program lays itself out by
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("ZORV_BUILD", os.path.join(ROOT, "build", "win64"))
@@ -22,11 +26,14 @@ TITLE = "《Quillmere》检测器"
 CAPTION = "ZorvDownloader"
 SERVICE_PORT = 8360  # the program's built-in report host
 # Where the controls are, in client coordinates.
-CHECK_AT = (122, 306)  # top-left of the check button
-CLOSE_AT = (346, 5)
-ACCOUNT_BOX = (160, 82)
-CONFIRM_BOX = (160, 117)
-LINK = (290, 316)
+DIALOG_SIZE = layout.box("Dialog")[2:]
+CHECK_AT = layout.box("CheckButton")[:2]  # top-left of the check button
+CHECK_SIZE = layout.box("CheckButton")[2:]
+CLOSE_AT = layout.box("CloseButton")[:2]
+CLOSE_SIZE = layout.box("CloseButton")[2:]
+ACCOUNT_BOX = layout.centre("AccountEdit")
+CONFIRM_BOX = layout.centre("ConfirmEdit")
+LINK = (layout.box("RegisterLink").x + 20, layout.box("RegisterLink").y + 9)  # inside the link's text
 
 
 def wine_env():
@@ -175,7 +182,7 @@ class Program:
     def press_check(self):
         """Clicks the check button; returns when the click was made, for timing."""
         start = time.monotonic()
-        self.click(CHECK_AT[0] + 63, CHECK_AT[1] + 13)
+        self.click(CHECK_AT[0] + CHECK_SIZE[0] // 2, CHECK_AT[1] + CHECK_SIZE[1] // 2)
         return start
 
     def move(self, x, y):

@@ -10,7 +10,7 @@ import harness
 from harness import Program, ReportService, box_text, close_box, winprobe
 
 RES = os.path.join(harness.ROOT, "res")
-from harness import ACCOUNT_BOX, CHECK_AT, CLOSE_AT, CONFIRM_BOX, LINK
+from harness import ACCOUNT_BOX, CHECK_AT, CHECK_SIZE, CLOSE_AT, CLOSE_SIZE, CONFIRM_BOX, DIALOG_SIZE, LINK
 
 
 def cell(strip, index, size):
@@ -59,13 +59,13 @@ class WindowTest(unittest.TestCase):
 
 class StartUp(WindowTest):
     def test_window_size_title_buttons_and_no_console(self):
-        self.assertEqual(self.program.rect[2:], (371, 356))
+        self.assertEqual(self.program.rect[2:], DIALOG_SIZE)
         self.assertIsNotNone(self.program.xid, "no X window carries the title " + harness.TITLE)
         self.assertNotEqual(winprobe("wait", "Tarnwick", 500)[0], 0, "a console opened without -DebugWindow")
         shot = self.program.shot()
         shot.save(os.path.join(harness.BUILD, "check-window.png"))  # the README's picture comes from here
-        self.assertEqual(differing_pixels(region(shot, CLOSE_AT, (20, 20)), cell("close-strip.bmp", 0, (20, 20))), 0)
-        self.assertEqual(differing_pixels(region(shot, CHECK_AT, (126, 27)), cell("check-strip.bmp", 0, (126, 27))), 0)
+        self.assertEqual(differing_pixels(region(shot, CLOSE_AT, CLOSE_SIZE), cell("close-strip.bmp", 0, CLOSE_SIZE)), 0)
+        self.assertEqual(differing_pixels(region(shot, CHECK_AT, CHECK_SIZE), cell("check-strip.bmp", 0, CHECK_SIZE)), 0)
 
 
 class Validation(WindowTest):
@@ -112,13 +112,13 @@ class Keyboard(WindowTest):
 
 class Pointer(WindowTest):
     def test_check_button_cells_and_press_leave_release(self):
-        self.program.move(CHECK_AT[0] + 63, CHECK_AT[1] + 13)
-        hover = region(self.program.shot(), CHECK_AT, (126, 27))
-        self.assertEqual(differing_pixels(hover, cell("check-strip.bmp", 1, (126, 27))), 0, "hover cell")
+        self.program.move(CHECK_AT[0] + CHECK_SIZE[0] // 2, CHECK_AT[1] + CHECK_SIZE[1] // 2)
+        hover = region(self.program.shot(), CHECK_AT, CHECK_SIZE)
+        self.assertEqual(differing_pixels(hover, cell("check-strip.bmp", 1, CHECK_SIZE)), 0, "hover cell")
         harness.xdo("mousedown", 1)
         time.sleep(0.3)
-        pressed = region(self.program.shot(), CHECK_AT, (126, 27))
-        self.assertEqual(differing_pixels(pressed, cell("check-strip.bmp", 2, (126, 27))), 0, "pressed cell")
+        pressed = region(self.program.shot(), CHECK_AT, CHECK_SIZE)
+        self.assertEqual(differing_pixels(pressed, cell("check-strip.bmp", 2, CHECK_SIZE)), 0, "pressed cell")
         self.program.move(60, 200)
         harness.xdo("mouseup", 1)
         time.sleep(0.5)
@@ -164,7 +164,7 @@ class Pointer(WindowTest):
         self.program.click(100, 15)
         harness.xdo("click", "--repeat", 2, "--delay", 80, 1)
         time.sleep(0.5)
-        self.assertEqual(self.program.refresh_rect()[2:], (371, 356), "a double-click maximised the window")
+        self.assertEqual(self.program.refresh_rect()[2:], DIALOG_SIZE, "a double-click maximised the window")
 
 
 class Closing(unittest.TestCase):

@@ -7,11 +7,22 @@ The dialog and its buttons cut their windows from these pictures by key colour (
 dialog, pure white for the buttons), lay their edit boxes over the wells and put the check button and
 the link in the free band at the bottom; a stray pixel or a shifted well shows in the running program.
 """
+import os
 import struct
 import sys
 import unittest
 
 RES = sys.argv.pop(1) if len(sys.argv) > 1 else "res"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "res"))
+import layout  # noqa: E402  the dialog's boxes, from the table the program lays itself out by
+
+DIALOG, PANEL = layout.box("Dialog"), layout.box("Panel")
+CHECK, CLOSE = layout.box("CheckButton"), layout.box("CloseButton")
+BAND = layout.box("ButtonBand")
+
+
+def span(start, length):
+    return range(start, start + length)
 
 WHITE = (255, 255, 255)
 MAGENTA = (255, 0, 255)
@@ -56,10 +67,10 @@ def load(name):
     return Bitmap(f"{RES}/{name}")
 
 
-BITMAPS = [  # file, width, height
-    ("background.bmp", 371, 356),
-    ("check-strip.bmp", 126, 108),
-    ("close-strip.bmp", 20, 80),
+BITMAPS = [  # file, width, height: the face, and four cells of each button
+    ("background.bmp", DIALOG.width, DIALOG.height),
+    ("check-strip.bmp", CHECK.width, 4 * CHECK.height),
+    ("close-strip.bmp", CLOSE.width, 4 * CLOSE.height),
 ]
 
 
@@ -99,36 +110,48 @@ class Face(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.face = load("background.bmp")
-        cls.panel = cls.face.at(185, 320)
+        cls.panel = cls.face.at(BAND.x + BAND.width // 2, BAND.y + BAND.height // 2)
 
-    def test_frame_is_two_pixels_of_the_frame_colour(self):
+    def test_frame_is_the_border_around_the_panel(self):
         f = self.face
+        w, h = DIALOG.width, DIALOG.height
+        right, bottom = PANEL.x + PANEL.width, PANEL.y + PANEL.height
         edges = {
-            "top": (range(371), range(0, 2)),
-            "bottom": (range(371), range(354, 356)),
-            "left": (range(0, 2), range(356)),
-            "right": (range(369, 371), range(356)),
+            "top": (range(w), range(0, PANEL.y)),
+            "bottom": (range(w), range(bottom, h)),
+            "left": (range(0, PANEL.x), range(h)),
+            "right": (range(right, w), range(h)),
         }
         for edge, (xs, ys) in edges.items():
             with self.subTest(edge=edge):
                 self.assertIsNone(f.where(lambda p: p != FRAME, xs, ys))
-        inside = {"top": (185, 2), "bottom": (185, 353), "left": (2, 200), "right": (368, 200)}
+        inside = {"top": (w // 2, PANEL.y), "bottom": (w // 2, bottom - 1), "left": (PANEL.x, 200),
+                  "right": (right - 1, 200)}
         for edge, (x, y) in inside.items():
             with self.subTest(edge=edge, inside=(x, y)):
                 self.assertNotEqual(f.at(x, y), FRAME, "frame wider than 2 pixels")
 
+    def test_edit_boxes_lie_inside_their_wells(self):
+        for edit, well in (("AccountEdit", "AccountWell"), ("ConfirmEdit", "ConfirmWell")):
+            with self.subTest(edit=edit):
+                e, w = layout.box(edit), layout.box(well)
+                self.assertTrue(w.x <= e.x and e.x + e.width <= w.x + w.width and w.y <= e.y
+                                and e.y + e.height <= w.y + w.height, f"{e} outside {w}")
+
     def test_wells_are_exactly_the_edit_box_colour(self):
-        for name, ys in (("account", range(73, 93)), ("confirm", range(108, 128))):
+        for name in ("AccountWell", "ConfirmWell"):
             with self.subTest(well=name):
-                hit = self.face.where(lambda p: p != WELL, range(92, 228), ys)
+                well = layout.box(name)
+                xs, ys = span(well.x, well.width), span(well.y, well.height)
+                hit = self.face.where(lambda p: p != WELL, xs, ys)
                 self.assertIsNone(hit, f"well pixel of another colour at {hit}")
                 # The well ends where the layout says: its neighbours are not well-coloured.
-                for x, y in ((91, ys[0]), (228, ys[0]), (92, ys[0] - 1), (92, ys[-1] + 1)):
+                for x, y in ((xs[0] - 1, ys[0]), (xs[-1] + 1, ys[0]), (xs[0], ys[0] - 1), (xs[0], ys[-1] + 1)):
                     self.assertNotEqual(self.face.at(x, y), WELL, f"well reaches ({x}, {y})")
 
-    def test_band_below_285_is_bare_panel(self):
+    def test_button_band_is_bare_panel(self):
         self.assertNotIn(self.panel, (FRAME, WELL, WHITE, MAGENTA))
-        hit = self.face.where(lambda p: p != self.panel, range(2, 369), range(286, 354))
+        hit = self.face.where(lambda p: p != self.panel, span(BAND.x, BAND.width), span(BAND.y, BAND.height))
         self.assertIsNone(hit, f"something drawn in the button band at {hit}")
 
     def test_texts_are_present(self):
@@ -154,7 +177,7 @@ class Strips(unittest.TestCase):
         return [mean(b, range(w), range(i * h, (i + 1) * h)) for i in range(4)]
 
     def test_check_cells_look_their_state(self):
-        normal, hover, pressed, disabled = self.cells(load("check-strip.bmp"), 126, 27)
+        normal, hover, pressed, disabled = self.cells(load("check-strip.bmp"), CHECK.width, CHECK.height)
         self.assertGreater(normal[1], normal[0] + 40, "normal is teal")
         self.assertGreater(normal[2], normal[0] + 40, "normal is teal")
         self.assertGreater(luminance(hover), luminance(normal) + 15, "hover is lighter")
@@ -162,7 +185,7 @@ class Strips(unittest.TestCase):
         self.assertLess(saturation(disabled), 25, "disabled is grey")
 
     def test_close_cells_differ(self):
-        cells = self.cells(load("close-strip.bmp"), 20, 20)
+        cells = self.cells(load("close-strip.bmp"), CLOSE.width, CLOSE.height)
         for a in range(4):
             for b in range(a + 1, 4):
                 with self.subTest(cells=(a, b)):
@@ -173,8 +196,8 @@ class Strips(unittest.TestCase):
         # No key colour is used, so each cell's corners must already be the face's colour beneath it.
         face = load("background.bmp")
         cases = [
-            ("check", load("check-strip.bmp"), 27, face.at(122, 306)),
-            ("close", load("close-strip.bmp"), 20, face.at(346, 5)),
+            ("check", load("check-strip.bmp"), CHECK.height, face.at(CHECK.x, CHECK.y)),
+            ("close", load("close-strip.bmp"), CLOSE.height, face.at(CLOSE.x, CLOSE.y)),
         ]
         for name, strip, h, beneath in cases:
             for cell in range(4):
@@ -185,9 +208,11 @@ class Strips(unittest.TestCase):
                         self.assertEqual(strip.at(x, y), beneath)
 
     def test_button_places_are_bare(self):
-        # The close button (346, 5) and the check button (122, 306) cover areas of one flat colour.
+        # The close button and the check button cover areas of one flat colour; the check button lies in
+        # the bare band.
         face = load("background.bmp")
-        for name, (x, y, w, h) in {"close": (346, 5, 20, 20), "check": (122, 306, 126, 27)}.items():
+        self.assertTrue(BAND.y <= CHECK.y and CHECK.y + CHECK.height <= BAND.y + BAND.height)
+        for name, (x, y, w, h) in {"close": CLOSE, "check": CHECK}.items():
             with self.subTest(button=name):
                 hit = face.where(lambda p: p != face.at(x, y), range(x, x + w), range(y, y + h))
                 self.assertIsNone(hit)

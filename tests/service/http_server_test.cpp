@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "report/report_submit.h"
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "service/http_server.h"
 #include "service/identity.h"
 #include "service_test_support.h"

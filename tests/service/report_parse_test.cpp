@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "report/report_text.h"
+#include "text/text_encoding.h"
 #include "service/report_parse.h"
 #include "service_test_support.h"
+#include "tests/support/code_page.h"
 
 namespace {
 
 using namespace Service;
 
 TEST(ParseReport, TheCheckersExamplePayload) {
-    const auto result = ParseReport(CheckerPayload(ReportFields{}), true);
+    const auto result = ParseReport(CheckerPayload(ReportFields{}), false);
     ASSERT_TRUE(result.report) << result.error;
     const Report& r = *result.report;
     EXPECT_EQ(r.account, "player1");
@@ -24,20 +31,76 @@ TEST(ParseReport, TheCheckersExamplePayload) {
     EXPECT_EQ(r.machineKey, "mac:001122334455");
 }
 
-TEST(ParseReport, AccountsInUtf8AndInTheAnsiCodePage) {
+TEST(ParseReport, TheDeclaredCharsetDecidesNotTheBytes) {
     ReportFields gbk;
     gbk.account = "\xCD\xE6\xBC\xD2\xD2\xBB";  // 玩家一 in code page 936
     gbk.computer = "\xB2\xE2\xCA\xD4\xBB\xFA";  // 测试机
     ReportFields utf8;
     utf8.account = "玩家一";
     utf8.computer = "测试机";
-    for (const auto& [label, fields] : {std::pair{"GB18030", gbk}, std::pair{"UTF-8", utf8}}) {
-        SCOPED_TRACE(label);
-        const auto result = ParseReport(CheckerPayload(fields), std::string(label) == "UTF-8");
-        ASSERT_TRUE(result.report) << result.error;
-        EXPECT_EQ(result.report->account, "玩家一");
-        EXPECT_EQ(result.report->computerName, "测试机");
+    // 谷歌 in code page 936 is B9 C8 B8 E8: B9 C8 is also valid UTF-8 (U+0E48), so guessing read it wrongly.
+    ReportFields utf8Account;
+    utf8Account.account = "玩家一";
+    ReportFields lookalike;
+    lookalike.account = "\xB9\xC8\xB8\xE8";
+    const struct {
+        const char* label;
+        std::string body;
+        bool declaredUtf8;
+        std::optional<std::string> account;
+    } cases[] = {
+        {"code page 936", CheckerPayload(gbk), false, "玩家一"},
+        {"UTF-8 declared", Utf8Payload(utf8), true, "玩家一"},
+        {"code page 936 that is also valid UTF-8", CheckerPayload(lookalike), false, "谷歌"},
+        {"UTF-8 undeclared is read as GB18030", Utf8Payload(utf8Account), false, "鐜╁\uE18D涓€"},
+        {"UTF-8 undeclared that is no GB18030", Utf8Payload(utf8), false, std::nullopt},
+        {"code page 936 declared UTF-8", CheckerPayload(gbk), true, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto result = ParseReport(c.body, c.declaredUtf8);
+        ASSERT_EQ(result.report.has_value(), c.account.has_value()) << result.error;
+        if (c.account) {
+            EXPECT_EQ(result.report->account, *c.account);
+        }
     }
+}
+
+// Every double-byte character of code page 936, and every printable or control ASCII character, as account
+// and as computer name: through the checker's builder and the service's parser it comes back as it was.
+TEST(ParseReport, EveryCodePage936CharacterComesBackAsItWent) {
+    TextEncodingScope scope(936);
+    std::vector<std::string> texts;
+    for (int c = 0x01; c < 0x80; ++c) texts.push_back("<" + std::string(1, static_cast<char>(c)) + ">");
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::u16string wide = TextEncoding::AnsiToUtf16(pair);
+            if (wide.size() == 1 && TextEncoding::Utf16ToAnsi(wide) == pair) texts.push_back(pair);
+        }
+    ASSERT_EQ(texts.size(), 127u + 21791u);  // the code page's double-byte characters, none left out
+    size_t broken = 0;
+    for (const std::string& text : texts) {
+        CheckReport report;
+        report.account = text;
+        report.computerName = text;
+        const std::string expected = TextEncoding::Utf16ToUtf8(TextEncoding::AnsiToUtf16(text));
+        const auto result = ParseReport(BuildReportJson(report), false);
+        if (result.report && result.report->account == expected && result.report->computerName == expected) continue;
+        if (++broken <= 10)
+            ADD_FAILURE() << "character " << std::hex << static_cast<unsigned>(static_cast<unsigned char>(text[0]))
+                          << " " << static_cast<unsigned>(static_cast<unsigned char>(text[1])) << ": "
+                          << (result.report ? result.report->account : result.error);
+    }
+    EXPECT_EQ(broken, 0u);
+}
+
+TEST(ParseReport, TheEuroSignOfCodePage936) {
+    ReportFields f;
+    f.account = "\x80uro";  // what the checker sends for €uro
+    const auto result = ParseReport(CheckerPayload(f), false);
+    ASSERT_TRUE(result.report) << result.error;
+    EXPECT_EQ(result.report->account, "€uro");
 }
 
 struct MalformedCase {
@@ -55,8 +118,8 @@ std::string WithElement(int index, const std::string& json) {
 }
 
 TEST(ParseReport, RefusesMalformedReports) {
-    ReportFields quote;
-    quote.account = "pla\"yer";  // the checker does not escape it
+    std::string unescaped = CheckerPayload(ReportFields{});
+    unescaped.replace(unescaped.find("player1"), 7, "pla\"yer1");
     ReportFields longAccount;
     longAccount.account = std::string(65, 'a');
     ReportFields blankAccount;
@@ -65,7 +128,20 @@ TEST(ParseReport, RefusesMalformedReports) {
         {"empty body", ""},
         {"not JSON", "hello"},
         {"cut off", CheckerPayload(ReportFields{}).substr(0, 50)},
-        {"unescaped quote in the account", CheckerPayload(quote)},
+        {"unescaped quote in the account", unescaped},
+        {"a raw control character", WithElement(2, "\"a\tb\"")},
+        {"an unknown escape", WithElement(2, "\"a\\qb\"")},
+        {"a lone high surrogate", WithElement(2, "\"\\ud83d\"")},
+        {"a lone low surrogate", WithElement(2, "\"\\ude00\"")},
+        {"a cut \\u escape", WithElement(2, "\"\\u12\"")},
+        {"a string without its end", "{\"param\":[\"a"},
+        {"count with an exponent", WithElement(4, "1e3")},
+        {"count with a leading zero", WithElement(4, "01")},
+        {"count past 64 bits", WithElement(4, "9223372036854775808")},
+        {"clock below 64 bits", WithElement(5, "-9223372036854775809")},
+        {"a minus alone", WithElement(4, "-")},
+        {"text after the object", CheckerPayload(ReportFields{}) + "x"},
+        {"a trailing comma", "{\"param\":[\"a\",\"a\",\"\",\"\",1,1,\"1\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",]}"},
         {"array at the top", "[\"a\"]"},
         {"no param", "{\"params\":[]}"},
         {"a second key", "{\"param\":[],\"x\":1}"},
@@ -87,21 +163,44 @@ TEST(ParseReport, RefusesMalformedReports) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const auto result = ParseReport(c.body, true);
+        const auto result = ParseReport(c.body, false);
         EXPECT_FALSE(result.report);
         EXPECT_FALSE(result.error.empty());
+    }
+}
+
+TEST(ParseReport, WellFormedJsonInAnyLayout) {
+    const struct {
+        const char* label;
+        std::string body;
+        std::string mac;
+        int64_t count;
+    } cases[] = {
+        {"blanks between every token",
+         " {\r\n \"param\" : [ \"a\" , \"a\" ,\t\"m\",\"\",-4,1,\"1\",\"\",\"\",\"\",\"\",\"\",\"\",\"\" ] }\n", "m", -4},
+        {"escapes of every kind", WithElement(2, "\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u0041\\u00e9\\u73a9\\ud83d\\ude00\""),
+         "\"\\/\b\f\n\r\tA\u00e9\u73a9\U0001F600", 1},
+        {"the extremes of 64 bits", WithElement(4, "-9223372036854775808"), "", INT64_MIN},
+        {"the largest", WithElement(4, "9223372036854775807"), "", INT64_MAX},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto result = ParseReport(c.body, true);
+        ASSERT_TRUE(result.report) << result.error;
+        EXPECT_EQ(result.report->mac, c.mac);
+        EXPECT_EQ(result.report->cpuCount, c.count);
     }
 }
 
 TEST(ParseReport, AccountLengthBoundary) {
     ReportFields f;
     f.account = std::string(64, 'a');
-    EXPECT_TRUE(ParseReport(CheckerPayload(f), true).report);
+    EXPECT_TRUE(ParseReport(CheckerPayload(f), false).report);
     f.account.clear();
-    for (int i = 0; i < 64; ++i) f.account += "玩";
-    EXPECT_TRUE(ParseReport(CheckerPayload(f), true).report);
-    f.account += "玩";
-    EXPECT_FALSE(ParseReport(CheckerPayload(f), true).report);
+    for (int i = 0; i < 64; ++i) f.account += "\xCD\xE6";  // 玩
+    EXPECT_TRUE(ParseReport(CheckerPayload(f), false).report);
+    f.account += "\xCD\xE6";
+    EXPECT_FALSE(ParseReport(CheckerPayload(f), false).report);
 }
 
 TEST(MachineKey, TheMacAddressOrAFingerprint) {

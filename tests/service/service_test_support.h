@@ -10,6 +10,7 @@
 #include "service/service.h"
 #include "service/storage.h"
 #include "test_backends.h"
+#include "text/wire_contract.h"
 
 struct ReportFields {
     std::string account = "player1";
@@ -24,11 +25,29 @@ struct ReportFields {
     std::string computer = "PC01";
 };
 
-// Byte for byte the checker's template: values go in unescaped.
+inline WireContract::ReportValues ContractValues(const ReportFields& f) {
+    WireContract::ReportValues v;
+    v.account = f.account;
+    v.macAddress = f.mac;
+    v.cpuName = f.cpu;
+    v.cpuCount = f.count;
+    v.clockMHz = f.mhz;
+    v.memoryMB = f.memory;
+    v.displayList = f.displays;
+    v.resolution = f.resolution;
+    v.osText = f.os;
+    v.computerName = f.computer;
+    return v;
+}
+
+// What the checker sends on a Chinese system: the fields are its code-page 936 bytes.
 inline std::string CheckerPayload(const ReportFields& f) {
-    return "{\"param\":[\"" + f.account + "\",\"" + f.account + "\",\"" + f.mac + "\",\"" + f.cpu + "\"," +
-           std::to_string(f.count) + "," + std::to_string(f.mhz) + ",\"" + f.memory + "\",\"" + f.displays +
-           "\",\"" + f.resolution + "\",\"" + f.os + "\",\"" + f.computer + "\",\"\",\"\",\"\"]}";
+    return WireContract::BuildPayload(ContractValues(f), CodePage::IsCp936LeadByte);
+}
+
+// The same report from a client that sends UTF-8 and says so (charset=utf-8): the fields are UTF-8.
+inline std::string Utf8Payload(const ReportFields& f) {
+    return WireContract::BuildPayload(ContractValues(f), [](unsigned char) { return false; });
 }
 
 class TempDir {

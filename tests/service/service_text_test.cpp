@@ -42,6 +42,50 @@ TEST(ServiceText, ToUtf8KeepsUtf8AndDecodesGb18030) {
     EXPECT_EQ(Utf8ToGb18030("\xCD\xE6"), std::nullopt);
 }
 
+TEST(ServiceText, TheCheckersCodePageDecodedAsGb18030) {
+    const struct {
+        const char* label;
+        std::string bytes;
+        std::optional<std::string> utf8;
+    } cases[] = {
+        {"two-byte characters", "\xCD\xE6\xBC\xD2", "玩家"},
+        {"a second byte that is a backslash", "\xDF\x5C\xE5\x5C", "運錦"},
+        {"the euro sign of code page 936", "\x80 5", "€ 5"},
+        {"0x80 as a second byte stays in its pair", "\x81\x80", "\u4E90"},
+        {"a four-byte sequence", "\x81\x30\x81\x30", "\u0080"},
+        {"a lead byte cut off", "ab\xCD", std::nullopt},
+        {"a lead byte before a quote", "\xCD\"", std::nullopt},
+        {"0xFF", "\xFF", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(Gb18030ToUtf8(c.bytes), c.utf8);
+        EXPECT_EQ(DecodeReportBody(c.bytes, false), c.utf8);
+    }
+    EXPECT_EQ(DecodeReportBody("玩家", true), "玩家");
+    EXPECT_EQ(DecodeReportBody("\xCD\xE6", true), std::nullopt);
+}
+
+TEST(ServiceText, OnlyADeclaredCharsetMakesABodyUtf8) {
+    const std::pair<std::string, bool> cases[] = {
+        {"Application/json", false},
+        {"application/json; charset=utf-8", true},
+        {"application/json;charset=UTF-8", true},
+        {"application/json; CHARSET = \"Utf-8\" ", true},
+        {"text/plain; format=flowed; charset=utf-8", true},
+        {"application/json; charset=gbk", false},
+        {"application/json; charset=utf-16", false},
+        {"application/json; charset=utf8", false},
+        {"application/json; xcharset=utf-8", false},
+        {"charset=utf-8", false},
+        {"", false},
+    };
+    for (const auto& [value, utf8] : cases) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(DeclaresUtf8(value), utf8);
+    }
+}
+
 TEST(ServiceText, HtmlEscapeCoversEveryMarkupCharacter) {
     EXPECT_EQ(HtmlEscape("<script>alert(\"x\" & 'y')</script>"),
               "&lt;script&gt;alert(&quot;x&quot; &amp; &#39;y&#39;)&lt;/script&gt;");

@@ -3,7 +3,7 @@
 // (the test environment runs Wine with a Chinese locale, code page 936).
 #include <gtest/gtest.h>
 
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 
 class TextEncodingScope {
 public:

@@ -1,7 +1,6 @@
 #pragma once
-// Records what the check would show instead of opening message boxes, for as long as it lives.
-#include <curl/curl.h>
-
+// Records what the check would show instead of opening message boxes.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,17 +8,10 @@
 
 class RecordingDisplay : public IMessageDisplay {
 public:
-    RecordingDisplay() : m_previous(SetMessageDisplay(this)) {}
-    ~RecordingDisplay() override { SetMessageDisplay(m_previous); }
-    void ShowMessage(const std::u16string& text) override { shown.push_back(text); }
+    void ShowMessage(const std::u16string& text) override {
+        if (onShow) onShow();
+        shown.push_back(text);
+    }
     std::vector<std::u16string> shown;
-
-private:
-    IMessageDisplay* m_previous;
-};
-
-// One libcurl easy handle for the length of a test.
-struct CurlHandle {
-    CURL* handle = curl_easy_init();
-    ~CurlHandle() { curl_easy_cleanup(handle); }
+    std::function<void()> onShow;  // runs as each message is shown
 };

@@ -52,7 +52,9 @@ TEST(VideoMemory, QwMemorySizeComesFirst) {
         {"QWORD 16 GB", LittleEndianBytes(sixteenGB, 8), 16384},
         {"8-byte binary 6 GB", LittleEndianBytes(6ull << 30, 8), 6144},
         {"4-byte binary 2 GB", LittleEndianBytes(2ull << 30, 4), 2048},
-        {"4-byte binary below a megabyte", LittleEndianBytes(0xFFFFF, 4), 0},
+        {"4-byte binary below a megabyte falls back", LittleEndianBytes(0xFFFFF, 4), 4095},
+        {"QWORD 0 falls back", LittleEndianBytes(0, 8), 4095},
+        {"QWORD of exactly 1 MiB", LittleEndianBytes(0x100000, 8), 1},
         {"empty falls back", std::string(), 4095},
         {"missing falls back", std::nullopt, 4095},
     };

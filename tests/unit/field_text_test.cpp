@@ -1,4 +1,4 @@
-#include "device/field_text.h"
+#include "text/field_text.h"
 
 #include <gtest/gtest.h>
 
@@ -28,26 +28,26 @@ TEST(FieldText, CutsToFitKeepingTheTerminatorAndWholeDoubleByteCharacters) {
         SCOPED_TRACE(c.label);
         char field[8];
         std::memset(field, 'x', sizeof field);
-        Device::CopyToField(field, c.text);
+        FieldText::CopyToField(field, c.text);
         EXPECT_EQ(std::string(field), c.expected);
         EXPECT_EQ(field[7], '\0');
     }
 }
 
 TEST(FieldText, RegistryBytesAsText) {
-    EXPECT_EQ(Device::NarrowText(std::string("abc\0def", 7)), "abc");
-    EXPECT_EQ(Device::NarrowText("abc"), "abc");
-    EXPECT_EQ(Device::WideText(std::string("a\0b\0\0\0c\0", 8)), u"ab");
-    EXPECT_EQ(Device::WideText(std::string("a\0b", 3)), u"ab");  // an odd last byte is a unit's low byte
-    EXPECT_EQ(Device::WideText(""), u"");
+    EXPECT_EQ(FieldText::NarrowText(std::string("abc\0def", 7)), "abc");
+    EXPECT_EQ(FieldText::NarrowText("abc"), "abc");
+    EXPECT_EQ(FieldText::WideText(std::string("a\0b\0\0\0c\0", 8)), u"ab");
+    EXPECT_EQ(FieldText::WideText(std::string("a\0b", 3)), u"ab");  // an odd last byte is a unit's low byte
+    EXPECT_EQ(FieldText::WideText(""), u"");
 }
 
 TEST(FieldText, LittleEndianOfEveryWidth) {
-    EXPECT_EQ(Device::LittleEndian(""), 0u);
-    EXPECT_EQ(Device::LittleEndian("\x01"), 1u);
-    EXPECT_EQ(Device::LittleEndian(std::string("\x00\x10\x00", 3)), 0x1000u);
-    EXPECT_EQ(Device::LittleEndian("\x01\x02\x03\x04\x05\x06\x07\x08"), 0x0807060504030201ull);
-    EXPECT_EQ(Device::LittleEndian("\x01\x02\x03\x04\x05\x06\x07\x08\x09"), 0x0807060504030201ull);
+    EXPECT_EQ(FieldText::LittleEndian(""), 0u);
+    EXPECT_EQ(FieldText::LittleEndian("\x01"), 1u);
+    EXPECT_EQ(FieldText::LittleEndian(std::string("\x00\x10\x00", 3)), 0x1000u);
+    EXPECT_EQ(FieldText::LittleEndian("\x01\x02\x03\x04\x05\x06\x07\x08"), 0x0807060504030201ull);
+    EXPECT_EQ(FieldText::LittleEndian("\x01\x02\x03\x04\x05\x06\x07\x08\x09"), 0x0807060504030201ull);
 }
 
 }  // namespace

@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/message_display.h"
 #include "tests/support/loopback_http_server.h"
-#include "tests/support/recording_display.h"
 
 namespace {
 
@@ -26,22 +24,21 @@ ScriptedReply Reply(std::vector<std::string> blocks) {
     return reply;
 }
 
-// One submission against a loopback service with the given reply.
+// One transfer against a loopback service with the given reply.
 struct Exchange {
     CURLcode result;
+    TransferReply reply;
     std::vector<testing_support::RecordedRequest> requests;
-    std::vector<std::u16string> shown;
 };
 
 Exchange Submit(ScriptedReply reply, const std::string& payload = kPayload) {
     LoopbackHttpServer server(std::move(reply));
-    RecordingDisplay display;
-    CurlHandle curl;
-    const CURLcode result = SubmitReport(curl.handle, payload, server.Url("/act/score/pcinfo/add").c_str());
-    return {result, server.Requests(), display.shown};
+    CurlTransfer transfer;
+    const TransferReply got = transfer.Post(server.Url("/act/score/pcinfo/add"), payload);
+    return {transfer.LastResult(), got, server.Requests()};
 }
 
-TEST(ReportSubmission, PostsThePayloadWithExactlyTheTwoHeaders) {
+TEST(ReportTransfer, PostsThePayloadWithExactlyTheTwoHeaders) {
     const Exchange x = Submit(Reply({"{\"code\":0,\"message\":\"ok\"}"}));
     ASSERT_EQ(x.requests.size(), 1u);
     const auto& request = x.requests[0];
@@ -58,90 +55,80 @@ TEST(ReportSubmission, PostsThePayloadWithExactlyTheTwoHeaders) {
     EXPECT_EQ(typeLines, 1);
     EXPECT_EQ(request.Header("Content-Length"), std::to_string(kPayload.size()));
     EXPECT_EQ(request.body, kPayload);
-    EXPECT_EQ(x.shown, std::vector<std::u16string>{u"ok"});
+    EXPECT_EQ(x.reply.firstBlock, "{\"code\":0,\"message\":\"ok\"}");
+    EXPECT_TRUE(x.reply.delivered);
     EXPECT_EQ(x.result, CURLE_WRITE_ERROR);  // the callback ends the transfer after the first block
 }
 
-TEST(ReportSubmission, ALongPayloadGoesThroughTheContinueHandshakeIntact) {
+TEST(ReportTransfer, ALongPayloadGoesThroughTheContinueHandshakeIntact) {
     std::string payload = kPayload;
     payload.replace(payload.find("PC01"), 4, std::string(1500, 'P'));
     const Exchange x = Submit(Reply({"{\"message\":\"ok\"}"}), payload);
     ASSERT_EQ(x.requests.size(), 1u);
     EXPECT_EQ(x.requests[0].body, payload);
-    EXPECT_EQ(x.shown, std::vector<std::u16string>{u"ok"});
+    EXPECT_EQ(x.reply.firstBlock, "{\"message\":\"ok\"}");
 }
 
-TEST(ReportSubmission, OnlyTheFirstBlockOfASplitReplyIsShown) {
+TEST(ReportTransfer, OnlyTheFirstBlockOfASplitReplyIsCollectedAndTheTransferEndsThere) {
     ScriptedReply reply = Reply({"{\"code\":0,\"mess", "age\":\"ok\"}"});
     reply.pauseMs = 300;
     const Exchange x = Submit(reply);
-    EXPECT_EQ(x.shown, std::vector<std::u16string>{u"{\"code\":0,\"mess"});
+    EXPECT_EQ(x.reply.firstBlock, "{\"code\":0,\"mess");
     EXPECT_EQ(x.result, CURLE_WRITE_ERROR);
 }
 
-TEST(ReportSubmission, ChineseMessageInUtf8IsShownAsTyped) {
-    const Exchange x = Submit(Reply({"{\"code\":0,\"message\":\"\xE6\x8F\x90\xE4\xBA\xA4\xE6\x88\x90\xE5\x8A\x9F\"}"}));
-    EXPECT_EQ(x.shown, std::vector<std::u16string>{u"提交成功"});
-}
-
-TEST(ReportSubmission, AnErrorStatusWithABodyIsShownLikeAnyReply) {
-    ScriptedReply reply = Reply({"{\"message\":\"bad report\"}"});
-    reply.status = 400;
-    EXPECT_EQ(Submit(reply).shown, std::vector<std::u16string>{u"bad report"});
-}
-
-TEST(ReportSubmission, AReplyLongerThanTheOldBufferIsShownWhole) {
+TEST(ReportTransfer, AReplyLongerThanTheOldBufferIsCollectedWhole) {
     const std::string text(700, 'x');
     const Exchange x = Submit(Reply({"{\"message\":\"" + text + "\"}"}));
-    ASSERT_EQ(x.shown.size(), 1u);
-    EXPECT_EQ(x.shown[0].size(), 700u);
+    EXPECT_EQ(x.reply.firstBlock, "{\"message\":\"" + text + "\"}");
 }
 
-TEST(ReportSubmission, AReplyWithoutBodyShowsNothing) {
+TEST(ReportTransfer, AReplyWithoutBodyIsDeliveredWithNoBlock) {
     const Exchange x = Submit(Reply({}));
-    EXPECT_TRUE(x.shown.empty());
+    EXPECT_TRUE(x.reply.delivered);
+    EXPECT_FALSE(x.reply.hasBlock);
     EXPECT_EQ(x.result, CURLE_OK);
 }
 
-TEST(ReportSubmission, UnreachableServiceShowsNothing) {
+TEST(ReportTransfer, UnreachableServiceIsNotDelivered) {
     std::string url;
     {
         LoopbackHttpServer closed(ScriptedReply{});
         url = closed.Url("/act/score/pcinfo/add");
     }
-    RecordingDisplay display;
-    CurlHandle curl;
-    EXPECT_EQ(SubmitReport(curl.handle, kPayload, url.c_str()), CURLE_COULDNT_CONNECT);
-    EXPECT_TRUE(display.shown.empty());
+    CurlTransfer transfer;
+    const TransferReply reply = transfer.Post(url, kPayload);
+    EXPECT_EQ(transfer.LastResult(), CURLE_COULDNT_CONNECT);
+    EXPECT_FALSE(reply.delivered);
+    EXPECT_FALSE(reply.hasBlock);
 }
 
-TEST(ReportSubmission, AServiceThatNeverAnswersIsGivenUpAtTheBound) {
+TEST(ReportTransfer, AServiceThatNeverAnswersIsGivenUpAtTheBound) {
     ScriptedReply silent;
     silent.silent = true;
     LoopbackHttpServer server(silent);
-    RecordingDisplay display;
-    CurlHandle curl;
     TransferBounds bounds;
     bounds.totalSeconds = 2;
+    CurlTransfer transfer(bounds);
     const auto start = std::chrono::steady_clock::now();
-    const CURLcode result = SubmitReport(curl.handle, kPayload, server.Url("/act/score/pcinfo/add").c_str(), bounds);
+    const TransferReply reply = transfer.Post(server.Url("/act/score/pcinfo/add"), kPayload);
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(result, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_EQ(transfer.LastResult(), CURLE_OPERATION_TIMEDOUT);
     EXPECT_GE(seconds, 1.5);
     EXPECT_LT(seconds, 10.0);
-    EXPECT_TRUE(display.shown.empty());
+    EXPECT_FALSE(reply.delivered);
     EXPECT_EQ(server.Requests().size(), 1u);
 }
 
-TEST(ReportSubmission, TheHandleServesASecondSubmission) {
+TEST(ReportTransfer, TheHandleServesASecondSubmission) {
     LoopbackHttpServer server(Reply({"{\"message\":\"again\"}"}));
-    RecordingDisplay display;
-    CurlHandle curl;
+    CurlTransfer transfer;
     const std::string url = server.Url("/act/score/pcinfo/add");
-    SubmitReport(curl.handle, kPayload, url.c_str());
-    SubmitReport(curl.handle, kPayload, url.c_str());
+    const TransferReply first = transfer.Post(url, kPayload);
+    const TransferReply second = transfer.Post(url, kPayload);
     EXPECT_EQ(server.Requests().size(), 2u);
-    EXPECT_EQ(display.shown, (std::vector<std::u16string>{u"again", u"again"}));
+    EXPECT_EQ(first.firstBlock, "{\"message\":\"again\"}");
+    EXPECT_EQ(second.firstBlock, "{\"message\":\"again\"}");
 }
 
 struct ExtractCase {

@@ -1,13 +1,16 @@
 #include "report/report_text.h"
+#include "text/format.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 #include "tests/support/code_page.h"
+#include "text/wire_contract.h"
 
 namespace {
 
@@ -103,6 +106,66 @@ TEST(ReportPayload, QuotesBackslashesAndControlsAreEscapedSoTheDocumentStaysWell
     EXPECT_EQ(parsed["param"][0], r.account);
     EXPECT_EQ(parsed["param"][1], r.account);
     EXPECT_EQ(parsed["param"][10], r.computerName);
+}
+
+// Every character the system code page can hold, as account and as computer name: the payload, read as that
+// code page, is JSON that gives the character back. Natively the code page is 936 by the stand-in rule;
+// under Wine it is the real one, with the platform's own lead bytes and conversions.
+TEST(ReportPayload, EveryCharacterOfTheCodePageComesBackFromThePayload) {
+    TextEncodingScope scope(936);
+    std::vector<std::string> texts;
+    for (int c = 0x01; c < 0x80; ++c) texts.push_back(std::string(1, static_cast<char>(c)) + "|");
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        const std::string single(1, static_cast<char>(lead));
+        const std::u16string wide = TextEncoding::AnsiToUtf16(single);
+        if (wide.size() == 1 && wide[0] != u'?' && TextEncoding::Utf16ToAnsi(wide) == single) texts.push_back(single);
+        for (int trail = 0x40; trail <= 0xFF; ++trail) {
+            const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::u16string two = TextEncoding::AnsiToUtf16(pair);
+            if (two.size() == 1 && TextEncoding::Utf16ToAnsi(two) == pair) texts.push_back(pair);
+        }
+    }
+    EXPECT_GE(texts.size(), 127u + 21791u);
+    RecordProperty("characters", static_cast<int>(texts.size()));
+    size_t broken = 0;
+    for (const std::string& text : texts) {
+        CheckReport r = ExampleReport();
+        r.account = text;
+        r.computerName = text;
+        const std::string json = BuildReportJson(r);
+        const std::string expected = TextEncoding::Utf16ToUtf8(TextEncoding::AnsiToUtf16(text));
+        const auto parsed = WireContract::ParsePayload(TextEncoding::Utf16ToUtf8(TextEncoding::AnsiToUtf16(json)));
+        if (parsed.ok && parsed.elements[WireContract::kAccount].text == expected &&
+            parsed.elements[WireContract::kAccountAgain].text == expected &&
+            parsed.elements[WireContract::kComputerName].text == expected)
+            continue;
+        if (++broken <= 10) {
+            std::string hex;
+            for (char c : text) hex += Format("%02X", static_cast<unsigned char>(c));
+            ADD_FAILURE() << hex << ": " << json << " (" << parsed.error << ")";
+        }
+    }
+    EXPECT_EQ(broken, 0u) << "of " << texts.size();
+}
+
+// Bytes that begin no character of the code page cannot be sent as such; they go out as '?', and the
+// rest of the text as it was.
+TEST(ReportPayload, ALeadByteWithoutItsSecondByteGoesOutAsAQuestionMark) {
+    const struct {
+        const char* label;
+        std::string text;
+        std::string sent;
+    } cases[] = {
+        {"at the end", "ab\xB2", "ab?"},
+        {"before a quote", "\xB2\"x", "?\\\"x"},
+        {"before a control character", "\xB2\n", "?\\n"},
+        {"a pair with a backslash second", "\xE5\\", "\xE5\\"},
+        {"quotes around a pair ending in a backslash", "\"\xE5\\\"", "\\\"\xE5\\\\\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(WireContract::EscapeText(c.text, CodePage::IsCp936LeadByte), c.sent);
+    }
 }
 
 TEST(ReportPayload, SixtyFourChineseCharactersReachThePayloadInCodePage936) {

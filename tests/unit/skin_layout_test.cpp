@@ -77,4 +77,36 @@ INSTANTIATE_TEST_SUITE_P(Table, DragBand,
                                            BandCase{"zero_band_second_row", 1, 0, false}),
                          [](const ::testing::TestParamInfo<BandCase>& info) { return std::string(info.param.label); });
 
+struct AnchorCase {
+    const char* label;
+    Skin::Box box;
+    int cx, cy;
+    Placement expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const AnchorCase& c) { return os << c.label; }
+
+class Anchoring : public ::testing::TestWithParam<AnchorCase> {};
+
+// The end-to-end harness and the artwork test place the same rows with their own copy of this arithmetic.
+TEST_P(Anchoring, PlacesTheBoxFromItsAnchor) {
+    const AnchorCase& c = GetParam();
+    const Placement p = Skin::Place(c.box, c.cx, c.cy);
+    EXPECT_EQ(p, c.expected) << "got (" << p.x << "," << p.y << ") " << p.width << "x" << p.height;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Anchoring,
+    ::testing::Values(
+        AnchorCase{"close_button_in_the_dialog", Skin::CheckDialog::kCloseButton, 371, 356, {346, 5, 20, 20}},
+        AnchorCase{"check_button_in_the_dialog", Skin::CheckDialog::kCheckButton, 371, 356, {122, 306, 126, 27}},
+        AnchorCase{"account_box_in_the_dialog", Skin::CheckDialog::kAccountEdit, 371, 356, {98, 73, 124, 20}},
+        AnchorCase{"top_right_follows_the_width", {Skin::Anchor::TopRight, 5, 5, 20, 20}, 500, 100, {475, 5, 20, 20}},
+        AnchorCase{"bottom_centre_odd_space_rounds_down", {Skin::Anchor::BottomCentre, 0, 50, 126, 27}, 372, 400,
+                   {123, 350, 126, 27}},
+        AnchorCase{"bottom_centre_with_offset", {Skin::Anchor::BottomCentre, -10, 30, 20, 10}, 100, 60,
+                   {30, 30, 20, 10}},
+        AnchorCase{"top_left_ignores_the_size", {Skin::Anchor::TopLeft, 7, 9, 3, 4}, 10, 10, {7, 9, 3, 4}}),
+    [](const ::testing::TestParamInfo<AnchorCase>& info) { return std::string(info.param.label); });
+
 }  // namespace

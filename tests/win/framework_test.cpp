@@ -27,6 +27,7 @@ static_assert(!std::is_copy_constructible_v<CRgn> && !std::is_copy_assignable_v<
 static_assert(!std::is_copy_constructible_v<CFont> && !std::is_copy_assignable_v<CFont>);
 static_assert(!std::is_copy_constructible_v<CBrush> && !std::is_copy_assignable_v<CBrush>);
 static_assert(!std::is_copy_constructible_v<CImage>);
+static_assert(std::is_convertible_v<const CImage&, CImageView>, "an owner can always be viewed");
 
 constexpr UINT UM_FIRST = WM_APP + 1;
 constexpr UINT UM_SECOND = WM_APP + 2;
@@ -358,7 +359,7 @@ TEST(MessageBoxes, OkOnlyWithExclamationCaptionedWithTheProgramName) {
     int result = 0;
     const BoxSeen framework = ShowAndAnswer([&] { result = AfxMessageBox(L"账号不能为空"); });
     EXPECT_EQ(result, IDOK);
-    const BoxSeen display = ShowAndAnswer([] { ShowMessage(u"两次输入的账号不一致"); });
+    const BoxSeen display = ShowAndAnswer([] { MessageBoxDisplay().ShowMessage(u"两次输入的账号不一致"); });
     for (const BoxSeen& seen : {framework, display}) {
         EXPECT_EQ(seen.caption, L"win_tests");
         EXPECT_TRUE(seen.hasOk);
@@ -415,23 +416,23 @@ TEST(Image, DrawStretchesTheSourceRectangle) {
     target.ReleaseDC();
 }
 
-TEST(Image, OwnedBitmapsAreDeletedBorrowedOnesAreNot) {
-    HBITMAP owned, borrowed;
+TEST(Image, OwnedBitmapsAreDeletedViewedOnesAreNot) {
+    HBITMAP owned;
     {
-        CImage a, b;
-        ASSERT_TRUE(a.Create(2, 2, 32));
-        owned = a;
-        CImage keeper;
-        ASSERT_TRUE(keeper.Create(2, 2, 32));
-        borrowed = keeper;
-        b.AttachBorrowed(borrowed);
-        EXPECT_EQ(b.GetWidth(), 2);
-        b.Destroy();
-        EXPECT_EQ(::GetObjectType(borrowed), static_cast<DWORD>(OBJ_BITMAP)) << "a borrowed bitmap survives";
-        keeper.Destroy();
-        EXPECT_EQ(::GetObjectType(borrowed), 0u);
+        CImage image;
+        ASSERT_TRUE(image.Create(2, 2, 32));
+        owned = image;
+        {
+            CImageView view(image);
+            EXPECT_EQ(view.GetWidth(), 2);
+            EXPECT_NE(view.GetDC(), nullptr);  // a view may leave its DC out: it goes with the view
+        }
+        EXPECT_EQ(::GetObjectType(owned), static_cast<DWORD>(OBJ_BITMAP)) << "a view leaves the bitmap alone";
+        CImage moved(std::move(image));
+        EXPECT_TRUE(image.IsNull());
+        EXPECT_EQ(static_cast<HBITMAP>(moved), owned);
     }
-    EXPECT_EQ(::GetObjectType(owned), 0u);
+    EXPECT_EQ(::GetObjectType(owned), 0u) << "the owner deletes it";
     CImage empty;
     EXPECT_FALSE(empty.Create(0, 5, 32));
     EXPECT_TRUE(empty.IsNull());

@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "skin/skin_layout.h"
 
 // The resources linked into this program are the ones the checker carries; read them back through the
 // same loader calls the program uses.
 namespace {
+
+namespace Layout = Skin::CheckDialog;
 
 struct ResourceBytes {
     const std::uint8_t* data = nullptr;
@@ -138,9 +141,12 @@ TEST_P(SkinBitmap, LoadsAsA24BitDibSectionOfItsSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, SkinBitmap,
-                         testing::Values(BitmapCase{"Background", IDB_BACKGROUND, 371, 356},
-                                         BitmapCase{"CheckStrip", IDB_CHECK_STRIP, 126, 108},
-                                         BitmapCase{"CloseStrip", IDB_CLOSE_STRIP, 20, 80}),
+                         testing::Values(BitmapCase{"Background", IDB_BACKGROUND, Layout::kDialog.width,
+                                                    Layout::kDialog.height},
+                                         BitmapCase{"CheckStrip", IDB_CHECK_STRIP, Layout::kCheckButton.width,
+                                                    4 * Layout::kCheckButton.height},
+                                         BitmapCase{"CloseStrip", IDB_CLOSE_STRIP, Layout::kCloseButton.width,
+                                                    4 * Layout::kCloseButton.height}),
                          [](const testing::TestParamInfo<BitmapCase>& info) { return info.param.name; });
 
 // Pixels read through GDI land where the layout expects them (rows are not flipped on the way in).
@@ -154,16 +160,23 @@ TEST(SkinBitmap, FaceHasItsFrameAndWellsWhereTheLayoutPutsThem) {
         int x, y;
         COLORREF expected;
     };
+    constexpr COLORREF kFrame = RGB(158, 166, 198), kWell = RGB(42, 43, 42);
+    const Skin::Box& dialog = Layout::kDialog;
+    const Skin::Box &account = Layout::kAccountWell, &confirm = Layout::kConfirmWell;
     const Probe probes[] = {
-        {0, 0, RGB(158, 166, 198)},   {1, 355, RGB(158, 166, 198)}, {370, 200, RGB(158, 166, 198)},
-        {92, 73, RGB(42, 43, 42)},    {227, 92, RGB(42, 43, 42)},   {92, 108, RGB(42, 43, 42)},
-        {227, 127, RGB(42, 43, 42)},
+        {0, 0, kFrame},
+        {1, dialog.height - 1, kFrame},
+        {dialog.width - 1, dialog.height / 2, kFrame},
+        {account.x, account.y, kWell},
+        {account.x + account.width - 1, account.y + account.height - 1, kWell},
+        {confirm.x, confirm.y, kWell},
+        {confirm.x + confirm.width - 1, confirm.y + confirm.height - 1, kWell},
     };
     for (const Probe& p : probes) {
         SCOPED_TRACE(testing::Message() << "(" << p.x << ", " << p.y << ")");
         EXPECT_EQ(GetPixel(dc, p.x, p.y), p.expected);
     }
-    EXPECT_NE(GetPixel(dc, 92, 72), RGB(42, 43, 42)) << "the well starts at y 73";
+    EXPECT_NE(GetPixel(dc, account.x, account.y - 1), kWell) << "the well starts where the layout says";
     SelectObject(dc, old);
     DeleteDC(dc);
     DeleteObject(face);

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace Device {
+namespace FieldText {
 
 // Whether a byte starts a double-byte character in the system ANSI code page.
 bool IsAnsiLeadByte(unsigned char byte);
@@ -29,4 +29,4 @@ std::u16string WideText(std::string_view bytes);
 // The bytes as a little-endian unsigned number (at most eight bytes are taken).
 uint64_t LittleEndian(std::string_view bytes);
 
-}  // namespace Device
+}  // namespace FieldText

@@ -1,8 +1,8 @@
-#include "device/field_text.h"
+#include "text/field_text.h"
 
 #include <cstring>
 
-namespace Device {
+namespace FieldText {
 
 size_t AnsiCharLength(std::string_view text) {
     return text.size() >= 2 && IsAnsiLeadByte(static_cast<unsigned char>(text[0])) ? 2 : 1;
@@ -43,4 +43,4 @@ uint64_t LittleEndian(std::string_view bytes) {
     return value;
 }
 
-}  // namespace Device
+}  // namespace FieldText

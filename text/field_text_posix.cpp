@@ -1,8 +1,8 @@
-#include "device/field_text.h"
+#include "text/field_text.h"
 
-#include "report/text_encoding.h"
+#include "text/text_encoding.h"
 
-namespace Device {
+namespace FieldText {
 
 // The lead-byte ranges of the double-byte ANSI code pages, for the native build's code-page setting.
 bool IsAnsiLeadByte(unsigned char byte) {
@@ -15,4 +15,4 @@ bool IsAnsiLeadByte(unsigned char byte) {
     }
 }
 
-}  // namespace Device
+}  // namespace FieldText

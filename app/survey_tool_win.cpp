@@ -6,44 +6,25 @@
 #include <memory>
 
 #include "device/network_adapters.h"
-#include "device/windows_device_info.h"
+#include "report/checker.h"
 #include "report/report_text.h"
-
-namespace {
-
-std::string ComputerName() {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-    DWORD size = sizeof name;
-    return GetComputerNameA(name, &size) ? name : "";
-}
-
-std::string UserName() {
-    char name[257] = {};
-    DWORD size = sizeof name;
-    return GetUserNameA(name, &size) ? name : "";
-}
-
-}  // namespace
 
 int main() {
     LARGE_INTEGER frequency{}, start{}, end{};
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    const auto survey = std::make_unique<Device::WindowsDeviceInfo>();
+    const auto environment = MakeSystemCheckEnvironment();
+    const auto survey = environment->TakeSurvey();
     QueryPerformanceCounter(&end);
+    if (!survey) {
+        std::fprintf(stderr, "the survey could not be taken\n");
+        return 1;
+    }
 
-    CheckReport report;
-    survey->GetOsInfo(report.os);
-    survey->GetCpuInfo(report.cpu);
-    survey->GetMemoryInfo(report.memory);
-    survey->GetDisplayAdapters(report.displays);
+    // The record a check would send, assembled by the same code.
+    const CheckReport report = AssembleReport(*survey, *environment);
     Device::NetworkAdapterList networks{};
     survey->GetNetworkAdapters(networks);
-    report.macAddress = Device::SelectMacAddress(networks);
-    report.screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    report.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    report.computerName = ComputerName();
-    report.userName = UserName();
     WriteSurveyLog(report);
 
     std::printf("\nDisplay adapters: %d\n", report.displays.count);

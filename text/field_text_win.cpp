@@ -1,9 +1,9 @@
-#include "device/field_text.h"
+#include "text/field_text.h"
 
 #include <windows.h>
 
-namespace Device {
+namespace FieldText {
 
 bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
-}  // namespace Device
+}  // namespace FieldText

@@ -1,0 +1,3 @@
+// Downward includes are fine.
+#include "device/probe.h"
+#include "text/format.h"

@@ -1,0 +1,22 @@
+#pragma once
+// The double-byte rule of the players' code page. In code page 936 a byte from 0x81 to 0xFE begins a
+// two-byte character whose second byte may be any of 0x40–0x7E and 0x80–0xFE, so a second byte can be `\`
+// (0x5C) or `@`, `[`, `|`: such a pair must be handled as one character, never byte by byte.
+namespace CodePage {
+
+constexpr unsigned kChinese = 936;
+
+// Code page 936's lead bytes.
+constexpr bool IsCp936LeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+// A byte that may follow a lead byte. Every double-byte code page keeps its second bytes at 0x40 and above,
+// so no quote, backslash or control character is ever part of a pair taken by this rule.
+constexpr bool IsTrailByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFE && byte != 0x7F; }
+
+// A lead byte of the system's ANSI code page: the platform's own rule on Windows (IsDBCSLeadByteEx), code
+// page 936's table elsewhere, where the native build stands in for a Chinese system.
+bool IsSystemLeadByte(unsigned char byte);
+
+using LeadByteRule = bool (*)(unsigned char);
+
+}  // namespace CodePage

@@ -1,0 +1,265 @@
+#include "text/wire_contract.h"
+
+#include <limits>
+
+namespace WireContract {
+
+std::string EscapeText(std::string_view text, CodePage::LeadByteRule isLeadByte) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (isLeadByte(c)) {
+            if (i + 1 < text.size() && CodePage::IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
+                out += text[i];
+                out += text[++i];
+            } else {
+                out += '?';
+            }
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+            } else {
+                out += text[i];
+            }
+        }
+    }
+    return out;
+}
+
+std::string BuildPayload(const ReportValues& v, CodePage::LeadByteRule isLeadByte) {
+    const std::string account = EscapeText(v.account, isLeadByte);
+    const std::string strings[kPositionCount] = {
+        account,
+        account,
+        EscapeText(v.macAddress, isLeadByte),
+        EscapeText(v.cpuName, isLeadByte),
+        {},
+        {},
+        EscapeText(v.memoryMB, isLeadByte),
+        EscapeText(v.displayList, isLeadByte),
+        EscapeText(v.resolution, isLeadByte),
+        EscapeText(v.osText, isLeadByte),
+        EscapeText(v.computerName, isLeadByte),
+        {},
+        {},
+        {},
+    };
+    std::string out = "{\"param\":[";
+    for (size_t i = 0; i < kPositionCount; ++i) {
+        if (i) out += ',';
+        if (TypeAt(i) == JsonType::Integer) {
+            out += std::to_string(i == kCpuCount ? v.cpuCount : v.clockMHz);
+        } else {
+            out += '"';
+            out += strings[i];
+            out += '"';
+        }
+    }
+    out += "]}";
+    return out;
+}
+
+namespace {
+
+// A recursive-descent reader over exactly the shape above; anything else is refused with the reason.
+class Reader {
+public:
+    explicit Reader(std::string_view text) : m_text(text) {}
+
+    ParsedPayload Read() {
+        ParsedPayload result;
+        if (!ReadDocument(result.elements)) {
+            result.error = m_error.empty() ? "not JSON" : m_error;
+            return result;
+        }
+        result.ok = true;
+        return result;
+    }
+
+private:
+    bool Fail(std::string why) {
+        if (m_error.empty()) m_error = std::move(why);
+        return false;
+    }
+
+    void SkipBlanks() {
+        while (m_at < m_text.size() &&
+               (m_text[m_at] == ' ' || m_text[m_at] == '\t' || m_text[m_at] == '\n' || m_text[m_at] == '\r'))
+            ++m_at;
+    }
+
+    bool Take(char c) {
+        SkipBlanks();
+        if (m_at < m_text.size() && m_text[m_at] == c) {
+            ++m_at;
+            return true;
+        }
+        return false;
+    }
+
+    char Peek() {
+        SkipBlanks();
+        return m_at < m_text.size() ? m_text[m_at] : '\0';
+    }
+
+    bool ReadDocument(Elements& elements) {
+        if (!Take('{')) return Fail("not an object with the one key param");
+        std::string key;
+        if (Peek() != '"' || !ReadString(key)) return Fail("not an object with the one key param");
+        if (key != "param") return Fail("not an object with the one key param");
+        if (!Take(':')) return Fail("not JSON");
+        if (!Take('[')) return Fail("param is not an array of 14 elements");
+        for (size_t i = 0; i < kPositionCount; ++i) {
+            if (i > 0 && !Take(',')) return Fail("param is not an array of 14 elements");
+            if (!ReadElement(i, elements[i])) return false;
+        }
+        if (!Take(']')) return Fail("param is not an array of 14 elements");
+        if (!Take('}')) return Fail("not an object with the one key param");
+        SkipBlanks();
+        if (m_at != m_text.size()) return Fail("text after the object");
+        return true;
+    }
+
+    bool ReadElement(size_t index, Element& element) {
+        const char next = Peek();
+        if (TypeAt(index) == JsonType::String) {
+            if (next != '"') return Fail("element " + std::to_string(index) + " is not a string");
+            return ReadString(element.text);
+        }
+        if (next != '-' && (next < '0' || next > '9'))
+            return Fail("element " + std::to_string(index) + " is not an integer");
+        return ReadInteger(index, element.number);
+    }
+
+    bool ReadInteger(size_t index, int64_t& value) {
+        const bool negative = m_text[m_at] == '-';
+        if (negative) ++m_at;
+        const size_t digits = m_at;
+        uint64_t magnitude = 0;
+        const uint64_t limit = negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1
+                                        : uint64_t(std::numeric_limits<int64_t>::max());
+        bool overflow = false;
+        while (m_at < m_text.size() && m_text[m_at] >= '0' && m_text[m_at] <= '9') {
+            const unsigned d = static_cast<unsigned>(m_text[m_at] - '0');
+            if (magnitude > (limit - d) / 10) overflow = true;
+            else magnitude = magnitude * 10 + d;
+            ++m_at;
+        }
+        const size_t count = m_at - digits;
+        if (count == 0 || (count > 1 && m_text[digits] == '0')) return Fail("not JSON");
+        if (m_at < m_text.size() && (m_text[m_at] == '.' || m_text[m_at] == 'e' || m_text[m_at] == 'E'))
+            return Fail("element " + std::to_string(index) + " is not an integer");
+        if (overflow) return Fail("element " + std::to_string(index) + " is out of range");
+        value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+        return true;
+    }
+
+    bool ReadHex4(uint32_t& value) {
+        if (m_text.size() - m_at < 4) return false;
+        value = 0;
+        for (int k = 0; k < 4; ++k) {
+            const char c = m_text[m_at++];
+            value <<= 4;
+            if (c >= '0' && c <= '9') value |= static_cast<uint32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f') value |= static_cast<uint32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') value |= static_cast<uint32_t>(c - 'A' + 10);
+            else return false;
+        }
+        return true;
+    }
+
+    static void AppendUtf8(std::string& out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    // At the opening quote.
+    bool ReadString(std::string& out) {
+        ++m_at;
+        while (m_at < m_text.size()) {
+            const unsigned char c = static_cast<unsigned char>(m_text[m_at++]);
+            if (c == '"') return true;
+            if (c < 0x20) return Fail("a control character inside a string");
+            if (c != '\\') {
+                out += static_cast<char>(c);
+                continue;
+            }
+            if (m_at >= m_text.size()) break;
+            switch (m_text[m_at++]) {
+            case '"': out += '"'; break;
+            case '\\': out += '\\'; break;
+            case '/': out += '/'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                uint32_t cp = 0;
+                if (!ReadHex4(cp)) return Fail("a bad \\u escape");
+                if (cp >= 0xDC00 && cp <= 0xDFFF) return Fail("a lone surrogate");
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    uint32_t low = 0;
+                    if (m_text.size() - m_at < 2 || m_text[m_at] != '\\' || m_text[m_at + 1] != 'u')
+                        return Fail("a lone surrogate");
+                    m_at += 2;
+                    if (!ReadHex4(low) || low < 0xDC00 || low > 0xDFFF) return Fail("a lone surrogate");
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                }
+                AppendUtf8(out, cp);
+                break;
+            }
+            default: return Fail("a bad escape");
+            }
+        }
+        return Fail("a string without its end");
+    }
+
+    std::string_view m_text;
+    size_t m_at = 0;
+    std::string m_error;
+};
+
+}  // namespace
+
+ParsedPayload ParsePayload(std::string_view utf8) { return Reader(utf8).Read(); }
+
+std::string BuildReply(int code, std::string_view messageUtf8, int points) {
+    std::string out = "{\"code\":" + std::to_string(code);
+    if (points >= 0) out += ",\"points\":" + std::to_string(points);
+    out += ",";
+    out += kMessageKey;
+    // UTF-8 has no lead bytes in the double-byte sense: every byte of 0x80 and above goes out as it is.
+    out += EscapeText(messageUtf8, [](unsigned char) { return false; });
+    out += kReplyEnd;
+    return out;
+}
+
+}  // namespace WireContract

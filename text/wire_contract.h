@@ -1,0 +1,92 @@
+#pragma once
+// The report as it travels from the checker to the report service, written down once for both sides:
+//
+//   {"param":["account","account","MAC","CPU name",4,2993,"8192","chip;name;MB;0|…","1920 x 1080",
+//             "OS text","computer name","","",""]}
+//
+// fourteen elements read by position, integers at 4 and 5 and strings everywhere else, in the checker's
+// ANSI code page. The reply is a JSON object whose last member is "message".
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "text/code_page.h"
+
+namespace WireContract {
+
+enum Position : size_t {
+    kAccount,
+    kAccountAgain,  // the same account: the service refuses a report whose two differ
+    kMacAddress,
+    kCpuName,
+    kCpuCount,  // integer
+    kClockMHz,  // integer
+    kMemoryMB,  // decimal text
+    kDisplayList,
+    kResolution,
+    kOsText,
+    kComputerName,
+    kSpare1,  // always empty
+    kSpare2,
+    kSpare3,
+    kPositionCount
+};
+
+enum class JsonType { String, Integer };
+
+constexpr JsonType TypeAt(size_t position) {
+    return position == kCpuCount || position == kClockMHz ? JsonType::Integer : JsonType::String;
+}
+
+// What the checker reports; texts in its ANSI code page.
+struct ReportValues {
+    std::string account;
+    std::string macAddress;
+    std::string cpuName;
+    int64_t cpuCount = 0;
+    int64_t clockMHz = 0;
+    std::string memoryMB;
+    std::string displayList;
+    std::string resolution;
+    std::string osText;
+    std::string computerName;
+};
+
+// The body of a JSON string for code-page text. `"`, `\` and control characters are escaped; a lead byte
+// and the byte after it are copied together unexamined, so the second byte of a double-byte character is
+// never taken for a backslash or a quote. A lead byte with no valid second byte after it (the text's end,
+// or a byte below 0x40) is no character of any code page and goes out as '?'. Every other byte goes out
+// unchanged. The result is JSON in the code page for every input.
+std::string EscapeText(std::string_view text, CodePage::LeadByteRule isLeadByte = CodePage::IsSystemLeadByte);
+
+// The whole report, byte for byte what the service expects.
+std::string BuildPayload(const ReportValues& values,
+                         CodePage::LeadByteRule isLeadByte = CodePage::IsSystemLeadByte);
+
+// One element as read back: `text` for the string positions (UTF-8), `number` for the integer ones.
+struct Element {
+    std::string text;
+    int64_t number = 0;
+};
+using Elements = std::array<Element, kPositionCount>;
+
+struct ParsedPayload {
+    bool ok = false;
+    Elements elements;
+    std::string error;  // why it was refused, for the log; empty on success
+};
+
+// Reads a payload already decoded to UTF-8: strict JSON (RFC 8259), one object with the one member "param",
+// an array of exactly fourteen elements of the types above. Integers are whole numbers in the signed
+// 64-bit range written without fraction or exponent. Strings come back unescaped, \u escapes as UTF-8
+// (a lone surrogate is refused); raw bytes of 0x80 and above are taken as they are.
+ParsedPayload ParsePayload(std::string_view utf8);
+
+// The reply: {"code":N[,"points":P],"message":"…"} with the message last, as the checker reads it.
+constexpr std::string_view kMessageKey = "\"message\":\"";
+constexpr std::string_view kReplyEnd = "\"}";
+std::string BuildReply(int code, std::string_view messageUtf8, int points = -1);
+
+}  // namespace WireContract
