@@ -191,7 +191,11 @@ class Program:
         time.sleep(0.2)
 
     def type(self, text):
-        xdo("type", "--delay", "30", text)
+        # A character missing from the X keymap (a Chinese one) is typed by binding it to a spare keycode;
+        # Wine reads the new keymap only after a while, and a second such character typed sooner comes out
+        # as the first or not at all: with 30 ms between keys one of two was lost, with 200 ms none.
+        delay = "30" if text.isascii() else "250"
+        xdo("type", "--delay", delay, text)
         time.sleep(0.2)
 
     def key(self, *names):

@@ -1,6 +1,9 @@
 """The real checker against the real report service: one success per account and per machine."""
+import csv
+import io
 import os
 import subprocess
+import urllib.request
 import tempfile
 import time
 import unittest
@@ -39,6 +42,24 @@ class AgainstTheReportService(unittest.TestCase):
         close_box()
         winprobe("gone", harness.CAPTION, 5000)
         return text
+
+    def stored_accounts(self):
+        """The accounts of the accepted reports, as the service's export lists them."""
+        url = f"http://127.0.0.1:{harness.SERVICE_PORT}/reports.csv?token=e2e"
+        with urllib.request.urlopen(url, timeout=10) as res:
+            text = res.read().decode("utf-8-sig")
+        return [row["account"] for row in csv.DictReader(io.StringIO(text, newline=""))]
+
+    def test_a_name_whose_characters_end_in_a_backslash_byte_is_stored_as_typed(self):
+        # In code page 936 運 is DF 5C and 錦 is E5 5C: their second byte is a backslash.
+        name = "運錦x"
+        self.assertEqual([b for b in name[:2].encode("gbk")[1::2]], [0x5C, 0x5C])
+        checker = Checker()
+        try:
+            self.assertEqual(self.check(checker, name), "提交成功，本账号获得20积分")
+        finally:
+            checker.program.kill()
+        self.assertEqual(self.stored_accounts(), [name])
 
     def test_success_then_account_used_then_computer_used(self):
         checker = Checker()
