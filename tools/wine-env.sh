@@ -34,7 +34,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=${ZORV_WINE_LANG:-zh_CN.UTF-8}
 unset LC_ALL LC_CTYPE LANGUAGE
 # The 32-bit loader (from wine32:i386) starts 32-bit programs and hands 64-bit ones to wine64.
-WINE32=/usr/lib/wine/wine
+WINE32=${ZORV_WINE32:-/usr/lib/wine/wine}   # ZORV_WINE32=/nonexistent shows the machine without it
 WINE64=/usr/lib/wine/wine64
 if [ "$arch" = win32 ]; then
   WINE=$WINE32 WINESERVER=/usr/lib/wine/wineserver32
