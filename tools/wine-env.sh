@@ -152,6 +152,11 @@ up() {
   # on. Start them here, with nothing attached.
   $WINE cmd /c exit </dev/null >/dev/null 2>&1 || true
   $WINE rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+  # The first 32-bit program in a 64-bit prefix loads the 32-bit half of Wine and its display driver,
+  # which under load took longer than a test waits for a window: do it here.
+  if [ "$arch" = win64 ] && [ -z "$(why_no_32bit)" ]; then
+    $WINE32 'C:\windows\syswow64\rundll32.exe' user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+  fi
   printf 'XVFB_PID=%s\nSERVER_UP=1\nENV_DISPLAY=%s\n' "$xpid" "$disp" >"$state/up"
 }
 
