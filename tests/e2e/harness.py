@@ -68,9 +68,6 @@ def _hold_desktop():
 
 
 _hold_desktop()
-# The first window program of a run can take long to start (in a 64-bit prefix, the first 32-bit one loads
-# the 32-bit half of Wine's display driver); let it start here, before any test waits for a window.
-winprobe("screen", timeout=120)
 
 
 def xdo(*args):
