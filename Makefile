@@ -83,8 +83,10 @@ test-win64:
 	@rc=0; (cd build/win64 && ctest --output-on-failure -j2) || rc=$$?; tools/wine-env.sh down; exit $$rc
 
 test-win32:
-	@echo "==> testing build/win32 (compiled and linked; 32-bit programs cannot run on this machine)"
-	@cd build/win32 && ctest --output-on-failure
+	@echo "==> testing build/win32 (under Wine: WoW64 in a 64-bit prefix, and a 32-bit prefix)"
+	@tools/wine-env.sh up && ZORV_WINE_ARCH=win32 tools/wine-env.sh up
+	@rc=0; (cd build/win32 && ctest --output-on-failure -j2) || rc=$$?; \
+	tools/wine-env.sh down; ZORV_WINE_ARCH=win32 tools/wine-env.sh down; exit $$rc
 
 run: setup build-host build-win64
 	@tools/run.sh "$(ACCOUNT)"

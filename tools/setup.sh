@@ -11,6 +11,13 @@ SUDO=""
 
 # --- Debian packages -------------------------------------------------------------------------------------
 mapfile -t pkgs < <(grep -v -E '^\s*(#|$)' "$here/tools/packages.txt" | awk '{print $1}')
+# A package named with an architecture (wine32:i386) needs that architecture enabled in dpkg first.
+for arch in $(printf '%s\n' "${pkgs[@]}" | sed -n 's/^[^:]*:\([a-z0-9]*\)$/\1/p' | sort -u); do
+  if [ "$arch" != "$(dpkg --print-architecture)" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    step "enabling the $arch architecture"
+    $SUDO dpkg --add-architecture "$arch"
+  fi
+done
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

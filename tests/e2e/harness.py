@@ -47,6 +47,8 @@ def wine_env():
 
 
 ENV = wine_env()
+# The loader that starts 32-bit programs as well as 64-bit ones, where there is one.
+WINE = ENV.get("ZORV_WINE", WINE)
 # Where the stand-in browser (tests/e2e/url-recorder.sh) writes the addresses it was asked to open.
 URL_LOG = tempfile.mktemp(prefix="zorv-e2e-urls-")
 ENV["URL_LOG"] = URL_LOG

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -24,6 +25,12 @@ namespace {
 using Device::RegistryView;
 
 const char kTestRoot[] = "SOFTWARE\\ZorvSurveyTest";
+// The Windows the tests run on, as the test runner states it: 32 on a 32-bit Windows, 64 otherwise.
+int ExpectedWindowsBits() {
+    const char* bits = std::getenv("ZORV_EXPECT_WINDOWS_BITS");
+    return bits && std::strcmp(bits, "32") == 0 ? 32 : 64;
+}
+
 const char kVideoRoot[] = "System\\ZorvSurveyTest";
 
 // The real reader, pointed at the test's own copy of the keys the probes read.
@@ -363,7 +370,6 @@ TEST(WholeSurvey, MatchesWhatWineReportsAndReadsTheSameTwice) {
     Device::OsInfo os{};
     survey->GetOsInfo(os);
     EXPECT_NE(os.productName[0], '\0');
-    EXPECT_EQ(os.bitness, 64);
 
     Device::DisplayAdapterList displays{};
     survey->GetDisplayAdapters(displays);
@@ -385,6 +391,70 @@ TEST(WholeSurvey, MatchesWhatWineReportsAndReadsTheSameTwice) {
     EXPECT_EQ(std::memcmp(&memory, &memory2, sizeof memory), 0);
     EXPECT_EQ(std::memcmp(&displays, &displays2, sizeof displays), 0);
     EXPECT_EQ(std::memcmp(&networks, &networks2, sizeof networks), 0);
+}
+
+// A 32-bit program on 64-bit Windows is shown an x86 by GetSystemInfo; the report must name the machine.
+TEST(NativeSystem, OsBitnessIsTheWindowsOneNotTheProcessOne) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    EXPECT_EQ(wow64 != FALSE, sizeof(void*) == 4 && ExpectedWindowsBits() == 64);
+    if (wow64) {
+        SYSTEM_INFO emulated{};
+        GetSystemInfo(&emulated);
+        EXPECT_EQ(emulated.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_INTEL) << "not the case this test is for";
+    }
+    Device::OsInfo os{};
+    Device::WindowsDeviceInfo().GetOsInfo(os);
+    EXPECT_EQ(os.bitness, ExpectedWindowsBits());
+}
+
+// 64-bit Windows keeps a second CurrentVersion for 32-bit programs (Wow6432Node), and a 32-bit program's
+// plain reads land there. The product name users see is the native one.
+class RedirectedProductName : public testing::Test {
+protected:
+    static constexpr char kRedirected[] = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows NT\\CurrentVersion";
+    void SetUp() override {
+        if (ExpectedWindowsBits() == 32) GTEST_SKIP() << "a 32-bit Windows has one registry view";
+        char saved[256] = {};
+        DWORD size = sizeof saved;
+        if (Device::ReadRegistryValueA(kRedirected, "ProductName", saved, &size, KEY_WOW64_64KEY))
+            m_saved = std::string(saved, strnlen(saved, sizeof saved));
+    }
+    void TearDown() override {
+        if (ExpectedWindowsBits() == 32) return;
+        if (m_saved) {
+            WriteText(kRedirected, "ProductName", *m_saved, KEY_WOW64_64KEY);
+        } else if (HKEY key = nullptr; RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRedirected, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                                                     &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "ProductName");
+            RegCloseKey(key);
+        }
+    }
+    std::optional<std::string> m_saved;
+};
+
+TEST_F(RedirectedProductName, IsNotReported) {
+    const std::string planted = "Windows XP Home Edition (32-bit view)";
+    WriteText(kRedirected, "ProductName", planted, KEY_WOW64_64KEY);
+    auto read = [](const char* name, REGSAM view) {
+        char value[256] = {};
+        DWORD size = sizeof value;
+        Device::ReadRegistryValueA(Device::kCurrentVersionKey, name, value, &size, view);
+        return std::string(value, strnlen(value, sizeof value));
+    };
+    const std::string native = read("ProductName", KEY_WOW64_64KEY);
+    ASSERT_FALSE(native.empty());
+    ASSERT_NE(native, planted);
+    // What a 32-bit program reads when it does not ask for the native view.
+    if (sizeof(void*) == 4) {
+        ASSERT_EQ(read("ProductName", 0), planted) << "no redirection to test against";
+    }
+
+    Device::OsInfo os{};
+    Device::WindowsDeviceInfo().GetOsInfo(os);
+    EXPECT_EQ(std::string(os.productName),
+              Device::CorrectedProductName(native, read("CurrentBuildNumber", KEY_WOW64_64KEY),
+                                           read("InstallationType", KEY_WOW64_64KEY)));
 }
 
 // The measured clock beside the registry's ~MHz and the kernel's figure; printed for the record.
