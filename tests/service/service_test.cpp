@@ -244,7 +244,9 @@ TEST(BoundedStorage, JunkAndRefusalsCostBoundedSpace) {
     ASSERT_EQ(samples->size(), size_t(kMalformedSamples));
     EXPECT_EQ(samples->front().body, junk.substr(0, kMalformedSampleBytes));  // newest first
     size_t refusedBytes = 0;
-    for (const auto& row : *fx.Reports())
+    const auto rows = fx.Reports();  // kept: a range over *fx.Reports() would outlive the optional
+    ASSERT_TRUE(rows);
+    for (const auto& row : *rows)
         if (row.outcome != "success")
             refusedBytes += row.rawBody.size() + row.report.cpuName.size() + row.report.displays.size();
     EXPECT_LE(refusedBytes, 49u * 512);
