@@ -80,7 +80,10 @@ test-host:
 test-win64:
 	@echo "==> testing build/win64 (under Wine)"
 	@tools/wine-env.sh up
-	@rc=0; (cd build/win64 && ctest --output-on-failure -j2) || rc=$$?; tools/wine-env.sh down; exit $$rc
+	@rc=0; (cd build/win64 && ctest --output-on-failure -j2 -LE e2e) || rc=$$?; tools/wine-env.sh down; \
+	echo "==> end-to-end flows of build/win64, in a fresh Wine session"; \
+	tools/wine-env.sh up; (cd build/win64 && ctest --output-on-failure -L e2e) || rc=$$?; \
+	tools/wine-env.sh down; exit $$rc
 
 test-win32:
 	@echo "==> testing build/win32 (under Wine: WoW64 in a 64-bit prefix, and a 32-bit prefix)"
