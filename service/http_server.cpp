@@ -230,20 +230,9 @@ private:
         request.method = m_method;
         const size_t q = m_target.find('?');
         request.path = m_target.substr(0, q);
-        if (q != std::string::npos) {
-            const std::string query = m_target.substr(q + 1);
-            size_t pos = 0;
-            while (pos <= query.size()) {
-                size_t end = query.find('&', pos);
-                if (end == std::string::npos) end = query.size();
-                const std::string pair = query.substr(pos, end - pos);
-                const size_t eq = pair.find('=');
-                if (!pair.empty())
-                    request.query.emplace(ServiceText::UrlDecode(pair.substr(0, eq)),
-                                          eq == std::string::npos ? "" : ServiceText::UrlDecode(pair.substr(eq + 1)));
-                pos = end + 1;
-            }
-        }
+        if (q != std::string::npos)
+            for (auto& [name, value] : ServiceText::DecodePairs(std::string_view(m_target).substr(q + 1)))
+                request.query.emplace(std::move(name), std::move(value));
         for (const auto& field : message)
             request.headers.emplace(Lower(std::string(field.name_string())), std::string(field.value()));
         request.body = std::move(message.body());

@@ -85,16 +85,8 @@ std::string CookieValue(const std::string& cookies, const std::string& name) {
 }
 
 std::string FormValue(const std::string& body, const std::string& name) {
-    size_t pos = 0;
-    while (pos <= body.size()) {
-        size_t end = body.find('&', pos);
-        if (end == std::string::npos) end = body.size();
-        const std::string pair = body.substr(pos, end - pos);
-        const size_t eq = pair.find('=');
-        if (ServiceText::UrlDecode(pair.substr(0, eq)) == name)
-            return eq == std::string::npos ? std::string() : ServiceText::UrlDecode(pair.substr(eq + 1));
-        pos = end + 1;
-    }
+    for (auto& [key, value] : ServiceText::DecodePairs(body))
+        if (key == name) return std::move(value);
     return {};
 }
 

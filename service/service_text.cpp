@@ -178,6 +178,22 @@ std::string CsvField(std::string_view text) {
     return out;
 }
 
+std::vector<std::pair<std::string, std::string>> DecodePairs(std::string_view text) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t end = text.find('&', pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view pair = text.substr(pos, end - pos);
+        const size_t eq = pair.find('=');
+        if (!pair.empty())
+            pairs.emplace_back(UrlDecode(pair.substr(0, eq)),
+                               eq == std::string_view::npos ? std::string() : UrlDecode(pair.substr(eq + 1)));
+        pos = end + 1;
+    }
+    return pairs;
+}
+
 std::string UrlDecode(std::string_view text) {
     auto hex = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';

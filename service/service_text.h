@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ServiceText {
 
@@ -30,6 +32,8 @@ std::string HtmlEscape(std::string_view text);
 std::string CsvField(std::string_view text);
 // application/x-www-form-urlencoded and query values: '+' is a blank, %XX a byte.
 std::string UrlDecode(std::string_view text);
+// The decoded name=value pairs of a query string or form body, in order; empty pieces are skipped.
+std::vector<std::pair<std::string, std::string>> DecodePairs(std::string_view text);
 std::string Trim(std::string_view text);
 
 }  // namespace ServiceText
