@@ -24,14 +24,16 @@ namespace {
 
 using Device::RegistryView;
 
-const char kTestRoot[] = "SOFTWARE\\ZorvSurveyTest";
+// Each test process plants its own keys: CTest runs tests of this suite side by side in one prefix.
+const std::string kTestName = "ZorvSurveyTest" + std::to_string(GetCurrentProcessId());
+const std::string kTestRoot = "SOFTWARE\\" + kTestName;
 // The Windows the tests run on, as the test runner states it: 32 on a 32-bit Windows, 64 otherwise.
 int ExpectedWindowsBits() {
     const char* bits = std::getenv("ZORV_EXPECT_WINDOWS_BITS");
     return bits && std::strcmp(bits, "32") == 0 ? 32 : 64;
 }
 
-const char kVideoRoot[] = "System\\ZorvSurveyTest";
+const std::string kVideoRoot = "System\\" + kTestName;
 
 // The real reader, pointed at the test's own copy of the keys the probes read.
 class RebasedRegistry : public Device::RegistryReader {
@@ -104,9 +106,9 @@ class SurveyRegistry : public testing::Test {
 protected:
     void SetUp() override { TearDown(); }
     void TearDown() override {
-        DeleteTree("SOFTWARE", "ZorvSurveyTest", KEY_WOW64_32KEY);
-        DeleteTree("SOFTWARE", "ZorvSurveyTest", KEY_WOW64_64KEY);
-        DeleteTree("System", "ZorvSurveyTest", 0);
+        DeleteTree("SOFTWARE", kTestName.c_str(), KEY_WOW64_32KEY);
+        DeleteTree("SOFTWARE", kTestName.c_str(), KEY_WOW64_64KEY);
+        DeleteTree("System", kTestName.c_str(), 0);
     }
     const std::string m_currentVersion = std::string(kTestRoot) + "\\" + Device::kCurrentVersionKey;
     RebasedRegistry m_registry;
