@@ -4,6 +4,9 @@
 # make fuzz   build the libFuzzer targets and run each for FUZZ_SECONDS (default 60)
 SHELL := /bin/bash
 export DEPS_CACHE ?= $(HOME)/.cache/zorv-deps
+# Paths relative to the clone, so a second clone (CI's) reuses what this one compiled.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
 CURL64 = $$(tools/build-curl.sh x86_64)
 CURL32 = $$(tools/build-curl.sh i686)
 ACCOUNT ?= player1
