@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "service/report_parse.h"
-#include "service/service_text.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/service_text.h"
 #include "text/wire_contract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

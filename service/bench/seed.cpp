@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "service/identity.h"
-#include "service/storage.h"
+#include "service/domain/identity.h"
+#include "service/storage/storage.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "service/pg_storage.h"
-#include "service/secret_file.h"
+#include "service/storage/postgres/pg_storage.h"
+#include "service/app/secret_file.h"
 #include "service_test_support.h"
 
 namespace {

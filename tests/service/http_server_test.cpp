@@ -15,8 +15,8 @@
 
 #include "report/report_submit.h"
 #include "text/text_encoding.h"
-#include "service/http_server.h"
-#include "service/identity.h"
+#include "service/http/http_server.h"
+#include "service/domain/identity.h"
 #include "service_test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "report/report_text.h"
 #include "text/text_encoding.h"
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 #include "service_test_support.h"
 #include "tests/support/code_page.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 namespace {
 

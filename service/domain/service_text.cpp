@@ -1,4 +1,4 @@
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 #include <iconv.h>
 

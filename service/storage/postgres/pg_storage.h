@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "service/storage.h"
+#include "service/storage/storage.h"
 
 namespace Service {
 

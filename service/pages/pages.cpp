@@ -1,4 +1,4 @@
-#include "service/pages.h"
+#include "service/pages/pages.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <map>
 #include <set>
 
-#include "service/report_parse.h"
-#include "service/service_text.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 

@@ -7,9 +7,9 @@
 #include <map>
 #include <utility>
 
-#include "service/identity.h"
-#include "service/pages.h"
-#include "service/storage.h"
+#include "service/domain/identity.h"
+#include "service/pages/pages.h"
+#include "service/storage/storage.h"
 
 namespace Service {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <thread>
 
-#include "service/http_server.h"
-#include "service/pg_storage.h"
-#include "service/secret_file.h"
-#include "service/service.h"
-#include "service/storage.h"
+#include "service/http/http_server.h"
+#include "service/storage/postgres/pg_storage.h"
+#include "service/app/secret_file.h"
+#include "service/app/service.h"
+#include "service/storage/storage.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the rules as UNIQUE constraints. Several service instances write to one database at once, so each batch
 // first takes transaction-scoped advisory locks on the keys it touches (in one global order, so two batches
 // never deadlock), and the dashboard's counters are spread over shards so instances do not queue on one row.
-#include "service/pg_storage.h"
+#include "service/storage/postgres/pg_storage.h"
 
 #include <libpq-fe.h>
 
@@ -15,7 +15,7 @@
 #include <tuple>
 #include <utility>
 
-#include "service/pages.h"
+#include "service/pages/pages.h"
 
 namespace Service {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "service/service.h"
+#include "service/app/service.h"
 
 namespace Service {
 

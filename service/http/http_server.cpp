@@ -1,4 +1,4 @@
-#include "service/http_server.h"
+#include "service/http/http_server.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 

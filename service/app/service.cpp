@@ -1,14 +1,14 @@
-#include "service/service.h"
+#include "service/app/service.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <future>
 
-#include "service/identity.h"
-#include "service/pages.h"
-#include "service/report_parse.h"
-#include "service/service_text.h"
+#include "service/domain/identity.h"
+#include "service/pages/pages.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 

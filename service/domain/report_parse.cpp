@@ -1,10 +1,10 @@
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 #include "text/wire_contract.h"
 
 namespace Service {

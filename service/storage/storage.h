@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 
 namespace Service {
 

@@ -1,4 +1,4 @@
-#include "service/identity.h"
+#include "service/domain/identity.h"
 
 #include <utf8proc.h>
 

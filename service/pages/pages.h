@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/storage.h"
+#include "service/storage/storage.h"
 
 namespace Service {
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "service/storage.h"
+#include "service/storage/storage.h"
 
 namespace Service {
 
