@@ -27,6 +27,7 @@ public:
 
     Handle Get() const noexcept { return handle_; }
     bool IsEmpty() const noexcept { return handle_ == Traits::Empty(); }
+    explicit operator bool() const noexcept { return !IsEmpty(); }
 
     // Closes what is held and takes the new handle.
     void Reset(Handle handle = Traits::Empty()) noexcept {

@@ -93,4 +93,8 @@ std::string Fingerprint(const Report& report) {
     return Casefold(report.cpuName) + "\x1f" + Casefold(report.displays) + "\x1f" + Casefold(report.computerName);
 }
 
+std::string MachineKey(std::string_view macKey, std::string_view fingerprint) {
+    return macKey.empty() ? "fp:" + std::string(fingerprint) : "mac:" + std::string(macKey);
+}
+
 }  // namespace Service::Identity

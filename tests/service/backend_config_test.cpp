@@ -4,7 +4,6 @@
 
 #include <fstream>
 
-#include "service/storage/postgres/pg_storage.h"
 #include "service/app/secret_file.h"
 #include "service_test_support.h"
 
