@@ -12,10 +12,7 @@ CRgnDialog::CRgnDialog() : m_nCaptionHeight(::GetSystemMetrics(SM_CYCAPTION)) {}
 
 CRgnDialog::~CRgnDialog() { m_imgBuffer.Destroy(); }
 
-const Framework::MessageMap* CRgnDialog::GetThisMessageMap() {
-    namespace Msg = Framework::Msg;
-    using Framework::On;
-    static constexpr Framework::MessageMapEntry kEntries[] = {
+BEGIN_MESSAGE_MAP(CRgnDialog, CDialog)
         On<Msg::EraseBkgnd, &CRgnDialog::OnEraseBkgnd>(),
         On<Msg::Paint, &CRgnDialog::OnPaint>(),
         On<Msg::Size, &CRgnDialog::OnSize>(),
@@ -28,10 +25,7 @@ const Framework::MessageMap* CRgnDialog::GetThisMessageMap() {
         On<Msg::MouseMove, &CRgnDialog::OnMouseMove>(),
         On<Msg::MouseLeave, &CRgnDialog::OnMouseLeave>(),
         On<Msg::GetMinMaxInfo, &CRgnDialog::OnGetMinMaxInfo>(),
-    };
-    static constexpr Framework::MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
-    return &kMap;
-}
+END_MESSAGE_MAP()
 
 BOOL CRgnDialog::OnEraseBkgnd(HDC) { return TRUE; }
 

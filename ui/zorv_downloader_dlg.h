@@ -23,8 +23,7 @@ public:
     BOOL PreTranslateMessage(MSG* msg) override;
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap();
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     BOOL OnInitDialog() override;
     void DrawContent(HDC dc) override;
@@ -39,9 +38,10 @@ protected:
     void OnMouseLeave();
     void OnMouseMove(UINT flags, POINT point);
     void OnLButtonDown(UINT flags, POINT point);
+    BOOL OnSetCursor(HWND window, UINT hitTest, UINT message);
 
 private:
-    bool CreateAccountBox(CCommEditEx& box, UINT id);
+    bool CreateAccountBox(CCommEditEx& box, UINT id, LPCWSTR name);
 
     HICON m_hIcon = nullptr;
     CImage m_imgBackground;

@@ -1,9 +1,8 @@
 #include "ui/zorv_downloader_dlg.h"
 
-#include <shellapi.h>
-
 #include <string>
 
+#include "framework/shell.h"
 #include "report/report_submit.h"
 #include "res/resource.h"
 #include "skin/skin_image.h"
@@ -45,24 +44,19 @@ CZorvDownloaderDlg::CZorvDownloaderDlg()
 
 CZorvDownloaderDlg::~CZorvDownloaderDlg() = default;
 
-const Framework::MessageMap* CZorvDownloaderDlg::GetThisMessageMap() {
-    using namespace Framework::Msg;
-    using Self = CZorvDownloaderDlg;
-    static constexpr Framework::MessageMapEntry kEntries[] = {
-        Framework::On<Paint, &Self::OnPaint>(),
-        Framework::On<QueryDragIcon, &Self::OnQueryDragIcon>(),
-        Framework::On<Framework::Msg::Create, &Self::OnCreate>(),
-        Framework::On<WindowPosChanged, &Self::OnWindowPosChanged>(),
-        ON_MESSAGE(UM_CLOSE_CLICKED, &Self::OnCloseClicked),
-        ON_MESSAGE(UM_CHECK_CLICKED, &Self::OnCheckClicked),
-        Framework::On<Close, &Self::OnClose>(),
-        Framework::On<MouseLeave, &Self::OnMouseLeave>(),
-        Framework::On<MouseMove, &Self::OnMouseMove>(),
-        Framework::On<LButtonDown, &Self::OnLButtonDown>(),
-    };
-    static constexpr Framework::MessageMap kMap{&CRgnDialog::GetThisMessageMap, kEntries};
-    return &kMap;
-}
+BEGIN_MESSAGE_MAP(CZorvDownloaderDlg, CRgnDialog)
+    On<Msg::Paint, &CZorvDownloaderDlg::OnPaint>(),
+    On<Msg::QueryDragIcon, &CZorvDownloaderDlg::OnQueryDragIcon>(),
+    On<Msg::Create, &CZorvDownloaderDlg::OnCreate>(),
+    On<Msg::WindowPosChanged, &CZorvDownloaderDlg::OnWindowPosChanged>(),
+    ON_MESSAGE(UM_CLOSE_CLICKED, &CZorvDownloaderDlg::OnCloseClicked),
+    ON_MESSAGE(UM_CHECK_CLICKED, &CZorvDownloaderDlg::OnCheckClicked),
+    On<Msg::Close, &CZorvDownloaderDlg::OnClose>(),
+    On<Msg::MouseLeave, &CZorvDownloaderDlg::OnMouseLeave>(),
+    On<Msg::MouseMove, &CZorvDownloaderDlg::OnMouseMove>(),
+    On<Msg::LButtonDown, &CZorvDownloaderDlg::OnLButtonDown>(),
+    On<Msg::SetCursor, &CZorvDownloaderDlg::OnSetCursor>(),
+END_MESSAGE_MAP()
 
 void CZorvDownloaderDlg::OnPaint() {
     if (!IsIconic()) {
@@ -80,8 +74,10 @@ void CZorvDownloaderDlg::OnPaint() {
 
 HCURSOR CZorvDownloaderDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }
 
-bool CZorvDownloaderDlg::CreateAccountBox(CCommEditEx& box, UINT id) {
-    if (!box.CreateFramed(nullptr, nullptr, WS_CHILD | WS_VISIBLE, WS_VISIBLE | ES_AUTOHSCROLL, RECT{}, this, id, id))
+bool CZorvDownloaderDlg::CreateAccountBox(CCommEditEx& box, UINT id, LPCWSTR name) {
+    // Tab and Shift+Tab move between the two boxes, the only stops; the name is what a screen reader says.
+    if (!box.CreateFramed(nullptr, name, WS_CHILD | WS_VISIBLE, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, RECT{}, this,
+                          id, id))
         return false;
     box.m_nBorderWidth = 0;
     box.SetBackColor(kEditBack);
@@ -100,18 +96,19 @@ int CZorvDownloaderDlg::OnCreate(LPCREATESTRUCTW create) {
     LoadSkinImage(m_imgBackground, IDB_BACKGROUND);
 
     constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-    if (!m_btnClose.Create(nullptr, nullptr, kButtonStyle, RECT{}, this, IDC_BTN_CLOSE)) return -1;
+    // The captions are part of the artwork; the window texts name the buttons for assistive technology.
+    if (!m_btnClose.Create(nullptr, L"关闭", kButtonStyle, RECT{}, this, IDC_BTN_CLOSE)) return -1;
     m_btnClose.SetNotify(m_hWnd, UM_CLOSE_CLICKED);
     LoadSkinImage(m_imgCloseStrip, IDB_CLOSE_STRIP);
     m_btnClose.SetImage(m_imgCloseStrip);
 
-    if (!m_btnCheck.Create(nullptr, nullptr, kButtonStyle, RECT{}, this, IDC_BTN_CHECK)) return -1;
+    if (!m_btnCheck.Create(nullptr, L"点击检测", kButtonStyle, RECT{}, this, IDC_BTN_CHECK)) return -1;
     m_btnCheck.SetNotify(m_hWnd, UM_CHECK_CLICKED);
     LoadSkinImage(m_imgCheckStrip, IDB_CHECK_STRIP);
     m_btnCheck.SetImage(m_imgCheckStrip);
 
-    if (!CreateAccountBox(m_editAccount, IDC_EDIT_ACCOUNT)) return -1;
-    if (!CreateAccountBox(m_editConfirm, IDC_EDIT_CONFIRM)) return -1;
+    if (!CreateAccountBox(m_editAccount, IDC_EDIT_ACCOUNT, L"账号")) return -1;
+    if (!CreateAccountBox(m_editConfirm, IDC_EDIT_CONFIRM, L"确认账号")) return -1;
     return 0;
 }
 
@@ -122,6 +119,7 @@ BOOL CZorvDownloaderDlg::OnInitDialog() {
     m_bDblClkMaximize = false;
     SetWindowText(L"《Quillmere》检测器");
     SetWindowPos(nullptr, 0, 0, Layout::kDialog.width, Layout::kDialog.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // TRUE: the dialog manager puts the caret in the first tab stop, the account box.
     return TRUE;
 }
 
@@ -190,14 +188,25 @@ void CZorvDownloaderDlg::OnMouseLeave() {
 void CZorvDownloaderDlg::OnMouseMove(UINT flags, POINT point) {
     const bool wasHover = m_bLinkHover;
     m_bLinkHover = PtInRect(&m_rcLink, point) != FALSE;
-    SetCursor(LoadCursorW(nullptr, m_bLinkHover ? IDC_HAND : IDC_ARROW));
     if (m_bLinkHover != wasHover) Invalidate(FALSE);
     CRgnDialog::OnMouseMove(flags, point);
 }
 
 void CZorvDownloaderDlg::OnLButtonDown(UINT flags, POINT point) {
-    if (PtInRect(&m_rcLink, point)) ShellExecuteW(nullptr, L"open", RegisterUrl(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (PtInRect(&m_rcLink, point)) Framework::ShellOpenAsUser(RegisterUrl());
     CRgnDialog::OnLButtonDown(flags, point);
+}
+
+// Asked before every mouse message, a click included: the hand stays over the link until the pointer leaves
+// it, where setting it on mouse moves alone lost it to the class's arrow at each click.
+BOOL CZorvDownloaderDlg::OnSetCursor(HWND window, UINT hitTest, UINT) {
+    POINT point{};
+    if (window == m_hWnd && hitTest == HTCLIENT && ::GetCursorPos(&point) && ::ScreenToClient(m_hWnd, &point) &&
+        PtInRect(&m_rcLink, point)) {
+        ::SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+    }
+    return static_cast<BOOL>(Default());
 }
 
 BOOL CZorvDownloaderDlg::PreTranslateMessage(MSG* msg) {
