@@ -1,5 +1,5 @@
-# Delay-loaded system DLLs: the program imports COM, OLE Automation, the shell, IP Helper and Winsock the
-# ordinary way only through these libraries, which load each DLL on the first call into it. An idle window
+# Delay-loaded system DLLs: the program imports COM, OLE Automation, the shell, IP Helper, Winsock and the
+# common controls only through these libraries, which load each DLL on the first call into it. An idle window
 # needs none of them (only a check or the link does), and under Wine each one brings its own dependencies
 # into the working set at start.
 #
@@ -46,3 +46,5 @@ zorv_delay_import(oleaut32 oleaut32.dll)
 zorv_delay_import(shell32 shell32.dll)
 zorv_delay_import(iphlpapi iphlpapi.dll)
 zorv_delay_import(ws2_32 ws2_32.dll)
+# Nothing of the program calls it; a library that does loads it then.
+zorv_delay_import(comctl32 comctl32.dll)

@@ -1,6 +1,5 @@
 #include "skin/comm_img_button.h"
 
-#include <commctrl.h>
 
 #include "skin/skin_image.h"
 
@@ -71,8 +70,10 @@ void CCommImgButton::SetState(int state) {
 
 void CCommImgButton::OnMouseMove(UINT, POINT) {
     if (!m_bTrackingMouse) {
+        // USER's own TrackMouseEvent, not the common controls' forwarder: loading comctl32 for it would put
+        // the common controls and their theming into every idle window's working set.
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, HOVER_DEFAULT};
-        m_bTrackingMouse = ::_TrackMouseEvent(&track) != FALSE;
+        m_bTrackingMouse = ::TrackMouseEvent(&track) != FALSE;
     }
     SetState(Skin::ButtonStateAfterMove(m_nState));
     Default();

@@ -1,6 +1,5 @@
 #include "skin/rgn_dialog.h"
 
-#include <commctrl.h>
 
 #include "skin/skin_image.h"
 #include "skin/skin_layout.h"
@@ -73,8 +72,10 @@ int CRgnDialog::OnCreate(LPCREATESTRUCTW) { return Default() == -1 ? -1 : 0; }
 
 void CRgnDialog::OnMouseMove(UINT, POINT) {
     if (!m_bTrackingMouse) {
+        // USER's own TrackMouseEvent, not the common controls' forwarder: loading comctl32 for it would put
+        // the common controls and their theming into every idle window's working set.
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, HOVER_DEFAULT};
-        m_bTrackingMouse = ::_TrackMouseEvent(&track) != FALSE;
+        m_bTrackingMouse = ::TrackMouseEvent(&track) != FALSE;
     }
     Default();
 }

@@ -40,7 +40,7 @@ TEST(DelayImport, BcryptIsNotImportedAtStartButWorksOnFirstCall) {
 TEST(DelayImport, NoDllThatOnlyACheckOrTheLinkNeedsIsImportedAtStart) {
     const std::vector<std::string> imports = StaticImports();
     ASSERT_FALSE(imports.empty());
-    for (const char* dll : {"ole32.dll", "oleaut32.dll", "shell32.dll", "iphlpapi.dll", "ws2_32.dll"}) {
+    for (const char* dll : {"ole32.dll", "oleaut32.dll", "shell32.dll", "iphlpapi.dll", "ws2_32.dll", "comctl32.dll"}) {
         for (const std::string& name : imports) EXPECT_NE(name, dll);
     }
 }
