@@ -59,14 +59,12 @@ const std::pair<const char*, const char*> kPrepared[] = {
     // A refused report: its row only.
     {"refused", REPORT_INSERT},
     // A success: its row and its enrolment ($18 the fingerprint). A unique constraint that still refuses the
-    // enrolment (a writer outside the locks) leaves it out; the answer says so, and whether the account was
-    // taken before this statement. Any other failure fails the batch.
+    // enrolment (a writer outside the locks) fails the statement with 23505, and the batch runs again with
+    // this report refused.
     {"success",
-     "WITH r AS (" REPORT_INSERT " RETURNING id), "
-     "e AS (INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
-     "SELECT $5, $6, $16, $18, id, $4, $1 FROM r ON CONFLICT DO NOTHING RETURNING 1) "
-     "SELECT id, EXISTS (SELECT 1 FROM e), EXISTS (SELECT 1 FROM enrolments WHERE account_key = $6) FROM r"},
-    {"conflicted", "UPDATE reports SET outcome = $1, points = 0, raw = NULL WHERE id = $2"},
+     "WITH r AS (" REPORT_INSERT " RETURNING id) "
+     "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
+     "SELECT $5, $6, $16, $18, id, $4, $1 FROM r"},
     {"outcomes",
      "INSERT INTO outcome_counts(outcome, shard, n) SELECT o, $1, n FROM unnest($2::text[], $3::bigint[]) AS t(o, n) "
      "ON CONFLICT (outcome, shard) DO UPDATE SET n = outcome_counts.n + EXCLUDED.n"},
@@ -277,7 +275,9 @@ private:
     bool Connected();
     void Drop();
     bool Migrate();
-    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, bool& commitSent);
+    // conflicted: the reports whose enrolment a unique constraint refused on an earlier attempt; one more is
+    // added when it happens again.
+    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, std::set<size_t>& conflicted, bool& commitSent);
     PGconn* Conn() const { return m_owner.Get(); }
     // The statements adding the batch's figures to the dashboard's tables: how many, or kSendFailed.
     static constexpr size_t kSendFailed = ~size_t{0};
@@ -285,6 +285,7 @@ private:
     // Pipeline mode: statements queued without waiting, then every result read at once after a sync.
     bool Send(const char* name, const Params& params);
     bool SendSql(const char* sql);
+    // After a failure: m_failedAt is the index of the statement that failed, m_failedState its SQLSTATE.
     bool Collect(size_t count, std::vector<Result>& results);
     // A statement, checked for the status it should end with. Null on failure, with the reason in m_lastError.
     Result Run(const char* sql, const Params& params = Params(), ExecStatusType want = PGRES_TUPLES_OK);
@@ -306,6 +307,8 @@ private:
     bool m_exportFailed = false;  // the last export stopped before its end
     std::string m_lastError;
     std::string m_timing;
+    size_t m_failedAt = 0;
+    std::string m_failedState;
 };
 
 bool PgStorage::Connect() {
@@ -481,6 +484,7 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
     // the rest (PIPELINE_ABORTED) up to the sync, which is read in any case so the connection stays usable.
     bool ok = true;
     results.clear();
+    m_failedState.clear();
     for (size_t i = 0; i < count; ++i) {
         PGresult* raw = PQgetResult(Conn());
         if (!raw) {
@@ -491,8 +495,14 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             results.emplace_back(raw);
         } else {
-            if (ok) Check(raw, "batch", PGRES_COMMAND_OK);
-            else PQclear(raw);
+            if (ok) {
+                m_failedAt = i;
+                const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
+                m_failedState = state ? state : "";
+                Check(raw, "batch", PGRES_COMMAND_OK);
+            } else {
+                PQclear(raw);
+            }
             ok = false;
             results.emplace_back();
         }
@@ -506,7 +516,8 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
     return ok;
 }
 
-std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, bool& commitSent) {
+std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std::set<size_t>& conflicted,
+                                                          bool& commitSent) {
     if (!PQenterPipelineMode(Conn())) {
         m_lastError = "cannot use a pipeline";
         return std::nullopt;
@@ -541,7 +552,8 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
     }
 
     const auto factsRead = Clock::now();
-    // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples.
+    // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples, the figures
+    // and the commit, in one round trip.
     BatchRules rules(batch.requireRegistered);
     std::vector<Outcome> outcomes;
     outcomes.reserve(reports.size());
@@ -549,7 +561,9 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
     for (size_t i = 0; sent && i < reports.size(); ++i) {
         const int row = static_cast<int>(i);
         auto fact = [&](int col) { return Text(facts, row, col) == "t"; };
-        const Outcome outcome = rules.Decide(reports[i], {fact(0), fact(1), fact(2), fact(3)});
+        const StoredFacts stored{fact(0), fact(1), fact(2), fact(3)};
+        Outcome outcome = rules.Decide(reports[i], stored);
+        if (outcome == Outcome::Success && conflicted.count(i)) outcome = rules.Conflicted(reports[i], stored.accountEnrolled);
         outcomes.push_back(outcome);
         const KeptReport k = Kept(reports[i], outcome);
         Params q;
@@ -567,44 +581,40 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
                     Params().Int(m.receivedAt).Text(m.remote).Text(KeptReason(m.reason)).Bytes(KeptSample(m.body)));
     }
     if (sent && !batch.malformed.empty()) sent = Send("trim", Params().Int(kMalformedSamples));
-    const size_t rows = reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1);
-    if (!sent || !PQpipelineSync(Conn()) || !Collect(rows, results)) return std::nullopt;
-
-    const auto written = Clock::now();
-    // 3. A success whose enrolment a unique constraint still refused becomes a refusal; then the figures and
-    // the commit, in one round trip.
-    size_t statements = 0;
-    for (size_t i = 0; i < reports.size(); ++i) {
-        if (outcomes[i] != Outcome::Success) continue;
-        const PGresult* r = results[i].Get();
-        if (PQntuples(r) != 1) {
-            m_lastError = "an enrolment answered no row";
-            return std::nullopt;
-        }
-        if (Text(r, 0, 1) == "t") continue;
-        outcomes[i] = rules.Conflicted(reports[i], Text(r, 0, 2) == "t");
-        if (!Send("conflicted", Params().Text(OutcomeName(outcomes[i])).Int(Int(r, 0, 0)))) return std::nullopt;
-        ++statements;
-    }
-    const size_t figures = SendFigures(Tally(batch, outcomes));
+    const size_t figures = sent ? SendFigures(Tally(batch, outcomes)) : kSendFailed;
     if (figures == kSendFailed || !SendSql("COMMIT")) return std::nullopt;
     commitSent = true;
-    if (!PQpipelineSync(Conn()) || !Collect(statements + figures + 1, results)) return std::nullopt;
+    const size_t statements = reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1) + figures + 1;
+    const bool ok = PQpipelineSync(Conn()) && Collect(statements, results);
+    if (!ok && !m_failedState.empty() && UniqueViolation(m_failedState.c_str()) && m_failedAt < reports.size() &&
+        outcomes[m_failedAt] == Outcome::Success && PQstatus(Conn()) == CONNECTION_OK) {
+        // Every statement after the failed one was skipped, the COMMIT with them: nothing was written, and the
+        // batch may run again with this report refused.
+        conflicted.insert(m_failedAt);
+        commitSent = false;
+        return std::nullopt;
+    }
+    if (!ok) return std::nullopt;
     // A transaction that failed unnoticed ends in ROLLBACK, which is not an error to the protocol.
     if (std::string_view(PQcmdStatus(results.back().Get())) != "COMMIT") {
         m_lastError = "commit: the transaction was rolled back";
         return std::nullopt;
     }
-    m_timing = Timing({{"facts", factsRead - start}, {"statements", written - factsRead},
-                       {"commit", Clock::now() - written}});
+    const auto written = Clock::now();
+    // The statements and the commit share one round trip here: their time is one figure.
+    m_timing = Timing({{"facts", factsRead - start}, {"statements_and_commit", written - factsRead}});
     return outcomes;
 }
 
 std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch) {
+    std::set<size_t> conflicted;
     for (int attempt = 1;; ++attempt) {
         if (!Connected()) return std::nullopt;
         bool commitSent = false;
-        if (auto outcomes = ApplyOnce(batch, commitSent)) return outcomes;
+        const size_t known = conflicted.size();
+        if (auto outcomes = ApplyOnce(batch, conflicted, commitSent)) return outcomes;
+        // A report newly found conflicting is progress, not a failed attempt: each one is found once.
+        if (conflicted.size() > known) --attempt;
         // A pipeline that could not be read to its end leaves the connection unusable: treated as lost.
         const bool lost = PQstatus(Conn()) != CONNECTION_OK || PQpipelineStatus(Conn()) != PQ_PIPELINE_OFF;
         Rollback();
