@@ -148,6 +148,7 @@ enum class ReplyCode : int {
     NotRegistered = 4,
     Unavailable = 5,  // the service is busy or timed out: nothing was stored
     TooMany = 6,
+    AddressLimit = 7,  // the address has enrolled as many machines today as it may
 };
 
 // The reply: {"code":N[,"points":P],"message":"…"} with the message last, as the checker reads it.

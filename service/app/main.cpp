@@ -33,6 +33,9 @@ const char* const kUsage =
     "  --admin-token-file F   the token from a file (not readable by everyone): instances behind one address\n"
     "                         share it, and it stays out of the process list\n"
     "  --require-registered   refuse reports of accounts not registered at /register\n"
+    "  --max-enrolments-per-address N\n"
+    "                         machines one address may enrol in a day (default 300, an internet cafe;\n"
+    "                         0: no bound); behind a proxy, the player's address it names\n"
     "  --threads N            I/O threads serving every connection (default 2)\n"
     "  --rate N               requests per second allowed per address, after a burst of 4 N (default 50;\n"
     "                         0: no limit)\n"
@@ -50,6 +53,7 @@ struct Flags {
     std::string db = "var/reports.db";
     std::string token;
     bool requireRegistered = false;
+    int64_t maxPerAddress = Service::kDefaultEnrolmentsPerAddress;
     int threads = 2;
     double rate = 50;
     bool bench = false;
@@ -130,6 +134,15 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
                 std::fprintf(stderr, "report-service: --rate wants a number from 0 to 1000000\n");
                 return 2;
             }
+        } else if (arg == "--max-enrolments-per-address") {
+            const char* v = value("--max-enrolments-per-address");
+            if (!v) return 2;
+            char* end = nullptr;
+            flags.maxPerAddress = std::strtoll(v, &end, 10);
+            if (!end || *end || end == v || flags.maxPerAddress < 0 || flags.maxPerAddress > 100000000) {
+                std::fprintf(stderr, "report-service: --max-enrolments-per-address wants a number from 0 to 100000000\n");
+                return 2;
+            }
         } else if (arg == "--real-ip-from") {
             const char* v = value("--real-ip-from");
             if (!v) return 2;
@@ -206,6 +219,7 @@ int main(int argc, char** argv) {
     Service::ServiceOptions serviceOptions;
     serviceOptions.adminToken = flags.token;
     serviceOptions.requireRegistered = flags.requireRegistered;
+    serviceOptions.maxEnrolmentsPerAddress = flags.maxPerAddress;
     serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);

@@ -34,6 +34,9 @@ const Migration kMigrations[] = {
     {2,
 #include "postgres_schema.inc"
     },
+    {3,
+#include "postgres_schema_v3.inc"
+    },
 };
 
 constexpr int kShards = 16;
@@ -54,8 +57,11 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = a), "
      "EXISTS (SELECT 1 FROM enrolments WHERE account_key = a), "
      "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = m), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f) "
-     "FROM unnest($1::text[], $2::text[], $3::text[]) WITH ORDINALITY AS t(a, m, f, i) ORDER BY i"},
+     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f), "
+     "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = k), "
+     "coalesce((SELECT n FROM address_enrolments WHERE day = d AND address = r), 0) "
+     "FROM unnest($1::text[], $2::text[], $3::text[], $4::text[], $5::bigint[], $6::text[]) "
+     "WITH ORDINALITY AS t(a, m, f, k, d, r, i) ORDER BY i"},
     // A refused report: its row only.
     {"refused", REPORT_INSERT},
     // A success: its row and its enrolment ($18 the fingerprint). A unique constraint that still refuses the
@@ -82,6 +88,12 @@ const std::pair<const char*, const char*> kPrepared[] = {
     {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
     {"trim",
      "DELETE FROM malformed_samples WHERE id <= (SELECT max(id) FROM malformed_samples) - $1"},
+    // Enrolments per address and day; only a day's own and the day before are kept.
+    {"address_days",
+     "WITH added AS (INSERT INTO address_enrolments(day, address, n) "
+     "SELECT d, a, n FROM unnest($1::bigint[], $2::text[], $3::bigint[]) AS t(d, a, n) "
+     "ON CONFLICT (day, address) DO UPDATE SET n = address_enrolments.n + EXCLUDED.n RETURNING 1) "
+     "DELETE FROM address_enrolments WHERE day < $4 - 1"},
 };
 #undef REPORT_INSERT
 
@@ -457,6 +469,20 @@ size_t PgStorage::SendFigures(const BatchFigures& f) {
             return kSendFailed;
         ++sent;
     }
+    if (!f.addressDays.empty()) {
+        std::vector<int64_t> days, counts;
+        std::vector<std::string> addresses;
+        int64_t today = 0;
+        for (const auto& [key, n] : f.addressDays) {
+            addresses.push_back(key.first);
+            days.push_back(key.second);
+            counts.push_back(n);
+            today = std::max(today, key.second);
+        }
+        if (!Send("address_days", Params().IntArray(days).TextArray(addresses).IntArray(counts).Int(today)))
+            return kSendFailed;
+        ++sent;
+    }
     return sent;
 }
 
@@ -519,19 +545,31 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
 
     // 1. BEGIN, the locks and the facts of every report: sent together, answered together.
     std::set<int64_t> keys;
-    std::vector<std::string> accounts, machines, fingerprints;
+    std::vector<std::string> accounts, machines, fingerprints, fingerprintKeys, addresses;
+    std::vector<int64_t> days;
     for (const auto& p : reports) {
         keys.insert(LockKey("account", p.accountKey));
         keys.insert(LockKey("machine", p.report.machineKey));
         keys.insert(LockKey("fingerprint", p.fingerprint));
+        // The day's count of the address is read and raised under its lock, so instances keep one bound.
+        if (batch.maxEnrolmentsPerAddress > 0) keys.insert(LockKey("address", p.remote));
         accounts.push_back(p.accountKey);
         machines.push_back(p.report.machineKey);
         fingerprints.push_back(p.fingerprint);
+        fingerprintKeys.push_back(p.fingerprintKey);
+        days.push_back(EnrolmentDay(p.receivedAt));
+        addresses.push_back(p.remote);
     }
     std::vector<Result> results;
     const auto start = Clock::now();
     if (!SendSql("BEGIN") || !Send("locks", Params().IntArray({keys.begin(), keys.end()})) ||
-        !Send("facts", Params().TextArray(accounts).TextArray(machines).TextArray(fingerprints)) ||
+        !Send("facts", Params()
+                           .TextArray(accounts)
+                           .TextArray(machines)
+                           .TextArray(fingerprints)
+                           .TextArray(fingerprintKeys)
+                           .IntArray(days)
+                           .TextArray(addresses)) ||
         !PQpipelineSync(Conn()) || !Collect(3, results))
         return std::nullopt;
     const PGresult* facts = results[2].Get();
@@ -542,14 +580,15 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
 
     const auto factsRead = Clock::now();
     // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples.
-    BatchRules rules(batch.requireRegistered);
+    BatchRules rules(batch.requireRegistered, batch.maxEnrolmentsPerAddress);
     std::vector<Outcome> outcomes;
     outcomes.reserve(reports.size());
     bool sent = true;
     for (size_t i = 0; sent && i < reports.size(); ++i) {
         const int row = static_cast<int>(i);
         auto fact = [&](int col) { return Text(facts, row, col) == "t"; };
-        const Outcome outcome = rules.Decide(reports[i], {fact(0), fact(1), fact(2), fact(3)});
+        const Outcome outcome =
+            rules.Decide(reports[i], {fact(0), fact(1), fact(2), fact(3), fact(4), Int(facts, row, 5)});
         outcomes.push_back(outcome);
         const KeptReport k = Kept(reports[i], outcome);
         Params q;
