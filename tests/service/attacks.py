@@ -6,6 +6,10 @@ asserting the figure that shows it holds. Loopback only; every loop and wait is 
                                           answer; an idle service exits at once
     attacks.py admission BINARY WORKDIR   17 addresses x 245 half-open connections held: a player's report
                                           is still answered, in under 2 s
+    attacks.py fields BINARY WORKDIR      a report past the checker's buffers is malformed; the largest the
+                                          checker can send costs a bounded number of bytes stored
+    attacks.py labels BINARY WORKDIR      invented chip names from one address: the hardware table stays at its
+                                          bound per aspect, and the dashboard's time is printed
     attacks.py machine BINARY WORKDIR     a machine enrolled without a MAC does not enrol again with one; a
                                           MAC with a character other than hex and separators is malformed
     attacks.py farming BINARY WORKDIR     a script inventing MACs from one address enrols at most the day's
@@ -23,7 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from service_e2e import SUCCESS, Service, check, fail, payload, shown  # noqa: E402
+from service_e2e import SUCCESS, TOKEN, Service, check, fail, payload, shown  # noqa: E402
 
 
 def enrolled(db):
@@ -198,8 +202,76 @@ def farming(binary, work, bound=5):
         svc.stop()
 
 
+def largest_report(n, mac):
+    """The largest report the checker can make: every buffer full, in code page 936."""
+    account = "大" * 60 + "%04d" % n
+    displays = "|".join("芯" * 64 + ";" + "名" * 64 + ";-2147483648;0" for _ in range(10))
+    param = [account, account, mac, "C" * 48, 4096, 32767, "67108864", displays, "-2147483648 x -2147483648",
+             "旗" * 127 + " 64-Bit", "机" * 11 + "%04d" % n, "", "", ""]
+    return json.dumps({"param": param}, ensure_ascii=False, separators=(",", ":")).encode("gb18030")
+
+
+def database_bytes(db):
+    conn = sqlite3.connect(db, timeout=10)
+    try:
+        conn.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+        return conn.execute("PRAGMA page_count").fetchone()[0] * conn.execute("PRAGMA page_size").fetchone()[0]
+    finally:
+        conn.close()
+
+
+def fields(binary, work, reports=200, most=32 * 1024):
+    db = os.path.join(work, "fields.db")
+    svc = Service(binary, db, "--quiet", "--rate", "0", "--max-enrolments-per-address", "0")
+    try:
+        oversized = payload("big", "02-B1-00-00-00-01", cpu="C" * 2500, computer="P" * 2500,
+                            displays="|".join(["Chip;Name;1024;0"] * 560))
+        status, body = svc.post_report(oversized)
+        check(status == 400 and shown(body) == MALFORMED,
+              "a %d-byte report past the checker's buffers is malformed" % len(oversized))
+        conn = http.client.HTTPConnection("127.0.0.1", svc.port, timeout=10)
+        for label, offset, mac in (("with a MAC", 0, True), ("without a MAC", 5000, False)):
+            before, sent = database_bytes(db), 0
+            for n in range(reports):
+                body = largest_report(n + offset, "02-B2-00-00-%02X-%02X" % (n >> 8, n & 255) if mac else "")
+                sent += len(body)
+                status, reply = svc.post_report(body, conn)
+                if shown(reply) != SUCCESS:
+                    fail("the largest report the checker can make is refused: " + reply)
+            per_report = (database_bytes(db) - before) / reports
+            print("largest report %s: %d-byte body, %.0f bytes stored per report, %.1f per byte sent"
+                  % (label, sent // reports, per_report, per_report * reports / sent), flush=True)
+            check(per_report <= most, "%s it costs at most %d bytes stored" % (label, most))
+    finally:
+        svc.stop()
+
+
+def labels(binary, work, reports=300, bound=200):
+    db = os.path.join(work, "labels.db")
+    svc = Service(binary, db, "--quiet", "--rate", "0", "--max-enrolments-per-address", "0")
+    try:
+        conn = http.client.HTTPConnection("127.0.0.1", svc.port, timeout=10)
+        for n in range(reports):
+            displays = "|".join("Invented %d-%d;Adapter;1024;0" % (n, k) for k in range(10))
+            status, body = svc.post_report(payload("label%d" % n, "02-1A-00-00-%02X-%02X" % (n >> 8, n & 255),
+                                                   displays=displays, computer="L%d" % n), conn)
+            if shown(body) != SUCCESS:
+                fail("a report with invented chips is refused: " + body)
+        began = time.monotonic()
+        status, page = svc.request("GET", "/", headers={"X-Admin-Token": TOKEN})
+        took = time.monotonic() - began
+        rows = sqlite3.connect(db).execute("SELECT count(*) FROM hardware_counts WHERE aspect = 'chip'").fetchone()[0]
+        print("%d invented chip names: %d chip rows kept, dashboard %d bytes in %.3f s"
+              % (reports * 10, rows, len(page), took), flush=True)
+        check(status == 200, "the dashboard answers")
+        check(rows <= bound + 1, "the chip labels stay within %d and the folded one" % bound)
+    finally:
+        svc.stop()
+
+
 def main():
-    attacks = {"stop": stop_under_load, "admission": admission, "machine": machine, "farming": farming}
+    attacks = {"stop": stop_under_load, "admission": admission, "machine": machine, "farming": farming,
+               "fields": fields, "labels": labels}
     if len(sys.argv) < 4 or sys.argv[1] not in attacks:
         print(__doc__)
         return 2

@@ -2,11 +2,13 @@
 // batches, and only a unique constraint is read as "taken" (any other failure fails the batch).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "service/domain/identity.h"
+#include "service/domain/machine_labels.h"
 #include "service/domain/rules.h"
 #include "service_test_support.h"
 
@@ -152,6 +154,34 @@ TEST(OneRuleBook, BothBackendsGiveTheTablesOutcomesAndFigures) {
         }
         EXPECT_EQ(figures[i].hardware, figures[0].hardware);
     }
+}
+
+// Invented chip names: the aspect keeps its first labels up to the bound, and every machine after them with a
+// new one is counted under the one folded label, on both backends.
+TEST(OneRuleBook, LabelsPastTheirBoundFoldIntoOne) {
+    TempDir dir;
+    TestDatabase database(CurrentBackend(), dir.File("labels.db"));
+    auto store = OpenStorage(database.db);
+    ASSERT_TRUE(store);
+    const int64_t machines = kMaxLabelsPerAspect + 7;
+    for (int64_t from = 0; from < machines; from += 50) {
+        Batch batch;
+        for (int64_t i = from; i < std::min(machines, from + 50); ++i) {
+            const std::string n = std::to_string(i), account = "label" + n, computer = "PC" + n;
+            PendingReport p = PendingOf({account.c_str(), "", computer.c_str(), kT, S});
+            p.report.displays = "Chip " + n + ";Adapter;1024;0";
+            batch.reports.push_back(Prepare(p.report, "raw", "127.0.0.1", kT));
+        }
+        ASSERT_TRUE(store->Apply(batch)) << store->LastError();
+    }
+    store->Apply(Batch{{PendingOf({"again", "", "PC-again", kT, S})}, {}, false, 0});  // "Chip X": new, folded
+    const auto data = store->Dashboard();
+    ASSERT_TRUE(data);
+    const auto& chips = data->hardware.at("chip");
+    EXPECT_EQ(static_cast<int64_t>(chips.size()), kMaxLabelsPerAspect + 1);
+    EXPECT_EQ(chips.at(kOtherLabel), machines - kMaxLabelsPerAspect + 1);
+    EXPECT_EQ(chips.at("Chip 0"), 1);
+    EXPECT_EQ(chips.count("Chip " + std::to_string(machines - 1)), 0u);
 }
 
 // A constraint the rules do not know, added behind the service's back.

@@ -16,6 +16,7 @@
 
 #include "base/unique_handle.h"
 #include "service/domain/figures.h"
+#include "service/domain/machine_labels.h"
 
 namespace Service {
 
@@ -81,9 +82,14 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "SELECT h, $1, s, r, m FROM unnest($2::bigint[], $3::bigint[], $4::bigint[], $5::bigint[]) AS t(h, s, r, m) "
      "ON CONFLICT (hour, shard) DO UPDATE SET successes = timeline.successes + EXCLUDED.successes, "
      "refusals = timeline.refusals + EXCLUDED.refusals, malformed = timeline.malformed + EXCLUDED.malformed"},
+    // A label new past $5 of its aspect is counted as $6; folded rows are summed first, so each key is
+    // written once.
     {"hardware",
      "INSERT INTO hardware_counts(aspect, label, shard, n) "
-     "SELECT a, l, $1, n FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n) "
+     "SELECT a, k, $1, sum(n) FROM (SELECT a, CASE WHEN EXISTS (SELECT 1 FROM hardware_counts h "
+     "WHERE h.aspect = a AND h.label = l) OR (SELECT count(DISTINCT h.label) FROM hardware_counts h "
+     "WHERE h.aspect = a) < $5 THEN l ELSE $6 END AS k, n "
+     "FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n)) AS folded GROUP BY a, k ORDER BY a, k "
      "ON CONFLICT (aspect, label, shard) DO UPDATE SET n = hardware_counts.n + EXCLUDED.n"},
     {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
     {"trim",
@@ -465,7 +471,13 @@ size_t PgStorage::SendFigures(const BatchFigures& f) {
             labels.push_back(key.second);
             counts.push_back(n);
         }
-        if (!Send("hardware", Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts)))
+        if (!Send("hardware", Params()
+                                  .Int(m_shard)
+                                  .TextArray(aspects)
+                                  .TextArray(labels)
+                                  .IntArray(counts)
+                                  .Int(kMaxLabelsPerAspect)
+                                  .Text(kOtherLabel)))
             return kSendFailed;
         ++sent;
     }

@@ -167,7 +167,9 @@ bool SqliteStorage::Prepared() {
                               "ON CONFLICT(hour) DO UPDATE SET successes = successes + ?2, "
                               "refusals = refusals + ?3, malformed = malformed + ?4") &&
            m_hardware.Prepare(m_db,
-                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?1, ?2, ?3) "
+                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?1, "
+                              "CASE WHEN EXISTS (SELECT 1 FROM hardware_counts WHERE aspect = ?1 AND label = ?2) "
+                              "OR (SELECT count(*) FROM hardware_counts WHERE aspect = ?1) < ?4 THEN ?2 ELSE ?5 END, ?3) "
                               "ON CONFLICT(aspect, label) DO UPDATE SET n = n + ?3") &&
            m_malformed.Prepare(m_db,
                                "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES(?,?,?,?)") &&
@@ -359,7 +361,13 @@ bool SqliteStorage::WriteFigures(const BatchFigures& f) {
     for (const auto& [hour, n] : f.hours)
         ok = ok && m_timeline.Reset().Bind(1, hour).Bind(2, n[0]).Bind(3, n[1]).Bind(4, n[2]).Step() == SQLITE_DONE;
     for (const auto& [label, n] : f.hardware)
-        ok = ok && m_hardware.Reset().Bind(1, label.first).Bind(2, label.second).Bind(3, n).Step() == SQLITE_DONE;
+        ok = ok && m_hardware.Reset()
+                           .Bind(1, label.first)
+                           .Bind(2, label.second)
+                           .Bind(3, n)
+                           .Bind(4, kMaxLabelsPerAspect)
+                           .Bind(5, std::string_view(kOtherLabel))
+                           .Step() == SQLITE_DONE;
     int64_t today = 0;
     for (const auto& [addressDay, n] : f.addressDays) {
         ok = ok && m_addressDay.Reset().Bind(1, addressDay.second).Bind(2, addressDay.first).Bind(3, n).Step() ==
