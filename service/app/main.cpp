@@ -36,6 +36,8 @@ const char* const kUsage =
     "  --max-enrolments-per-address N\n"
     "                         machines one address may enrol in a day (default 300, an internet cafe;\n"
     "                         0: no bound); behind a proxy, the player's address it names\n"
+    "  --min-free-mb N        below N MB free on the SQLite database's disk, reports are answered 503 and\n"
+    "                         the log says why (default 256; 0: no floor)\n"
     "  --threads N            I/O threads serving every connection (default 2)\n"
     "  --rate N               requests per second allowed per address, after a burst of 4 N (default 50;\n"
     "                         0: no limit)\n"
@@ -54,6 +56,7 @@ struct Flags {
     std::string token;
     bool requireRegistered = false;
     int64_t maxPerAddress = Service::kDefaultEnrolmentsPerAddress;
+    int64_t minFreeMB = 256;
     int threads = 2;
     double rate = 50;
     bool bench = false;
@@ -143,6 +146,15 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
                 std::fprintf(stderr, "report-service: --max-enrolments-per-address wants a number from 0 to 100000000\n");
                 return 2;
             }
+        } else if (arg == "--min-free-mb") {
+            const char* v = value("--min-free-mb");
+            if (!v) return 2;
+            char* end = nullptr;
+            flags.minFreeMB = std::strtoll(v, &end, 10);
+            if (!end || *end || end == v || flags.minFreeMB < 0 || flags.minFreeMB > (int64_t{1} << 30)) {
+                std::fprintf(stderr, "report-service: --min-free-mb wants a number of megabytes from 0\n");
+                return 2;
+            }
         } else if (arg == "--real-ip-from") {
             const char* v = value("--real-ip-from");
             if (!v) return 2;
@@ -222,6 +234,7 @@ int main(int argc, char** argv) {
     serviceOptions.maxEnrolmentsPerAddress = flags.maxPerAddress;
     serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
+    writer->SetFreeSpaceFloor(static_cast<uint64_t>(flags.minFreeMB) << 20);
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     Service::ServerOptions options;
     options.host = flags.host;

@@ -446,6 +446,24 @@ TEST(Storage, AnUnusableDatabaseIsReportedNotIgnored) {
     EXPECT_FALSE(error.empty());
 }
 
+// Below the free-space floor nothing is written and the reason is given; with room again, writes go on.
+TEST(Storage, BelowTheFreeSpaceFloorNothingIsWritten) {
+    SQLITE_ONLY();
+    TempDir dir;
+    auto store = OpenStorage(dir.File("reports.db"));
+    ASSERT_TRUE(store);
+    store->SetFreeSpaceFloor(uint64_t{1} << 62);  // more than any disk has
+    EXPECT_FALSE(store->Healthy());
+    EXPECT_NE(store->LastError().find("below the floor"), std::string::npos) << store->LastError();
+    Batch batch;
+    batch.reports.push_back(Pending("alice", "001122334455"));
+    EXPECT_FALSE(store->Apply(batch));
+    EXPECT_EQ(store->Register("bob", "bob", "127.0.0.1", 1), RegisterResult::Failed);
+    store->SetFreeSpaceFloor(1);
+    EXPECT_TRUE(store->Healthy());
+    EXPECT_EQ(ApplyOne(*store, Pending("alice", "001122334455")), Outcome::Success);
+}
+
 // A database of the first version (no version table, keys as sent, every body kept) moves to the current one.
 TEST(Storage, TheFirstVersionIsMigrated) {
     TempDir dir;

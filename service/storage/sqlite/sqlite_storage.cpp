@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <chrono>
@@ -99,6 +100,7 @@ public:
     bool Export(const std::function<bool(const ReportRow&)>& sink) override;
     std::optional<std::vector<MalformedReport>> MalformedSamples() override;
     bool Healthy() override;
+    void SetFreeSpaceFloor(uint64_t bytes) override { m_floor = bytes; }
     std::string LastError() const override { return m_lastError; }
     std::string LastTiming() const override { return m_timing; }
 
@@ -118,6 +120,7 @@ private:
     dev_t m_dev = 0;
     ino_t m_ino = 0;
     bool m_broken = false;
+    uint64_t m_floor = 0;
     std::string m_lastError;
     std::string m_timing;
     std::chrono::steady_clock::duration m_factsTime{};
@@ -350,8 +353,20 @@ bool SqliteStorage::Healthy() {
     if (::stat(m_path.c_str(), &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino) {
         m_broken = true;
         m_lastError = "the database file " + m_path + " was deleted or replaced while running";
+        return false;
     }
-    return !m_broken;
+    // A full disk fails a commit halfway and every player is told "busy" without a reason: stop earlier, say
+    // why, and go on by itself once there is room again.
+    struct statvfs fs {};
+    if (m_floor > 0 && ::statvfs(m_path.c_str(), &fs) == 0) {
+        const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+        if (free < m_floor) {
+            m_lastError = "only " + std::to_string(free >> 20) + " MB free on the database's disk, below the floor of " +
+                          std::to_string(m_floor >> 20) + " MB";
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SqliteStorage::WriteFigures(const BatchFigures& f) {
