@@ -65,6 +65,18 @@ struct Flags {
     std::string proxy;
 };
 
+// A flag's whole number from 0 to max; false (having said why) for anything else.
+bool WholeNumber(const std::string& flag, const char* text, int64_t max, int64_t& out) {
+    if (!text) return false;
+    char* end = nullptr;
+    out = std::strtoll(text, &end, 10);
+    if (end == text || *end || out < 0 || out > max) {
+        std::fprintf(stderr, "report-service: %s wants a number from 0 to %lld\n", flag.c_str(), static_cast<long long>(max));
+        return false;
+    }
+    return true;
+}
+
 bool ParseListen(const std::string& text, Flags& flags) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
@@ -138,23 +150,9 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
                 return 2;
             }
         } else if (arg == "--max-enrolments-per-address") {
-            const char* v = value("--max-enrolments-per-address");
-            if (!v) return 2;
-            char* end = nullptr;
-            flags.maxPerAddress = std::strtoll(v, &end, 10);
-            if (!end || *end || end == v || flags.maxPerAddress < 0 || flags.maxPerAddress > 100000000) {
-                std::fprintf(stderr, "report-service: --max-enrolments-per-address wants a number from 0 to 100000000\n");
-                return 2;
-            }
+            if (!WholeNumber(arg, value(arg.c_str()), 100000000, flags.maxPerAddress)) return 2;
         } else if (arg == "--min-free-mb") {
-            const char* v = value("--min-free-mb");
-            if (!v) return 2;
-            char* end = nullptr;
-            flags.minFreeMB = std::strtoll(v, &end, 10);
-            if (!end || *end || end == v || flags.minFreeMB < 0 || flags.minFreeMB > (int64_t{1} << 30)) {
-                std::fprintf(stderr, "report-service: --min-free-mb wants a number of megabytes from 0\n");
-                return 2;
-            }
+            if (!WholeNumber(arg, value(arg.c_str()), int64_t{1} << 30, flags.minFreeMB)) return 2;
         } else if (arg == "--real-ip-from") {
             const char* v = value("--real-ip-from");
             if (!v) return 2;

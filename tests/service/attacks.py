@@ -27,15 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from service_e2e import SUCCESS, TOKEN, Service, check, fail, payload, shown  # noqa: E402
-
-
-def enrolled(db):
-    conn = sqlite3.connect(db, timeout=10)
-    try:
-        return {row[0] for row in conn.execute("SELECT account FROM enrolments")}
-    finally:
-        conn.close()
+from service_e2e import SUCCESS, TOKEN, Service, check, enrolled_accounts, fail, payload, shown  # noqa: E402
 
 
 def stop_under_load(binary, work, runs=4, senders=32):
@@ -69,7 +61,7 @@ def stop_under_load(binary, work, runs=4, senders=32):
         halt.set()
         for t in threads:
             t.join(timeout=15)
-        stored = enrolled(db)
+        stored = enrolled_accounts(db)
         unanswered = stored - answered
         print("run %d: %d stored, %d answered as successes, %d stored but unanswered, stop took %.2f s"
               % (run, len(stored), len(answered), len(unanswered), took), flush=True)
