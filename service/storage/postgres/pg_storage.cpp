@@ -16,6 +16,7 @@
 
 #include "base/unique_handle.h"
 #include "service/domain/figures.h"
+#include "service/domain/machine_labels.h"
 
 namespace Service {
 
@@ -33,6 +34,9 @@ struct Migration {
 const Migration kMigrations[] = {
     {2,
 #include "postgres_schema.inc"
+    },
+    {3,
+#include "postgres_schema_v3.inc"
     },
 };
 
@@ -54,8 +58,11 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = a), "
      "EXISTS (SELECT 1 FROM enrolments WHERE account_key = a), "
      "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = m), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f) "
-     "FROM unnest($1::text[], $2::text[], $3::text[]) WITH ORDINALITY AS t(a, m, f, i) ORDER BY i"},
+     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f), "
+     "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = k), "
+     "coalesce((SELECT n FROM address_enrolments WHERE day = d AND address = r), 0) "
+     "FROM unnest($1::text[], $2::text[], $3::text[], $4::text[], $5::bigint[], $6::text[]) "
+     "WITH ORDINALITY AS t(a, m, f, k, d, r, i) ORDER BY i"},
     // A refused report: its row only.
     {"refused", REPORT_INSERT},
     // A success: its row and its enrolment ($18 the fingerprint). A unique constraint that still refuses the
@@ -73,13 +80,24 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "SELECT h, $1, s, r, m FROM unnest($2::bigint[], $3::bigint[], $4::bigint[], $5::bigint[]) AS t(h, s, r, m) "
      "ON CONFLICT (hour, shard) DO UPDATE SET successes = timeline.successes + EXCLUDED.successes, "
      "refusals = timeline.refusals + EXCLUDED.refusals, malformed = timeline.malformed + EXCLUDED.malformed"},
+    // A label new past $5 of its aspect is counted as $6; folded rows are summed first, so each key is
+    // written once.
     {"hardware",
      "INSERT INTO hardware_counts(aspect, label, shard, n) "
-     "SELECT a, l, $1, n FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n) "
+     "SELECT a, k, $1, sum(n) FROM (SELECT a, CASE WHEN EXISTS (SELECT 1 FROM hardware_counts h "
+     "WHERE h.aspect = a AND h.label = l) OR (SELECT count(DISTINCT h.label) FROM hardware_counts h "
+     "WHERE h.aspect = a) < $5 THEN l ELSE $6 END AS k, n "
+     "FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n)) AS folded GROUP BY a, k ORDER BY a, k "
      "ON CONFLICT (aspect, label, shard) DO UPDATE SET n = hardware_counts.n + EXCLUDED.n"},
     {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
     {"trim",
      "DELETE FROM malformed_samples WHERE id <= (SELECT max(id) FROM malformed_samples) - $1"},
+    // Enrolments per address and day; only a day's own and the day before are kept.
+    {"address_days",
+     "WITH added AS (INSERT INTO address_enrolments(day, address, n) "
+     "SELECT d, a, n FROM unnest($1::bigint[], $2::text[], $3::bigint[]) AS t(d, a, n) "
+     "ON CONFLICT (day, address) DO UPDATE SET n = address_enrolments.n + EXCLUDED.n RETURNING 1) "
+     "DELETE FROM address_enrolments WHERE day < $4 - 1"},
 };
 #undef REPORT_INSERT
 
@@ -456,7 +474,27 @@ size_t PgStorage::SendFigures(const BatchFigures& f) {
             labels.push_back(key.second);
             counts.push_back(n);
         }
-        if (!Send("hardware", Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts)))
+        if (!Send("hardware", Params()
+                                  .Int(m_shard)
+                                  .TextArray(aspects)
+                                  .TextArray(labels)
+                                  .IntArray(counts)
+                                  .Int(kMaxLabelsPerAspect)
+                                  .Text(kOtherLabel)))
+            return kSendFailed;
+        ++sent;
+    }
+    if (!f.addressDays.empty()) {
+        std::vector<int64_t> days, counts;
+        std::vector<std::string> addresses;
+        int64_t today = 0;
+        for (const auto& [key, n] : f.addressDays) {
+            addresses.push_back(key.first);
+            days.push_back(key.second);
+            counts.push_back(n);
+            today = std::max(today, key.second);
+        }
+        if (!Send("address_days", Params().IntArray(days).TextArray(addresses).IntArray(counts).Int(today)))
             return kSendFailed;
         ++sent;
     }
@@ -530,19 +568,31 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
 
     // 1. BEGIN, the locks and the facts of every report: sent together, answered together.
     std::set<int64_t> keys;
-    std::vector<std::string> accounts, machines, fingerprints;
+    std::vector<std::string> accounts, machines, fingerprints, fingerprintKeys, addresses;
+    std::vector<int64_t> days;
     for (const auto& p : reports) {
         keys.insert(LockKey("account", p.accountKey));
         keys.insert(LockKey("machine", p.report.machineKey));
         keys.insert(LockKey("fingerprint", p.fingerprint));
+        // The day's count of the address is read and raised under its lock, so instances keep one bound.
+        if (batch.maxEnrolmentsPerAddress > 0) keys.insert(LockKey("address", p.remote));
         accounts.push_back(p.accountKey);
         machines.push_back(p.report.machineKey);
         fingerprints.push_back(p.fingerprint);
+        fingerprintKeys.push_back(p.fingerprintKey);
+        days.push_back(EnrolmentDay(p.receivedAt));
+        addresses.push_back(p.remote);
     }
     std::vector<Result> results;
     const auto start = Clock::now();
     if (!SendSql("BEGIN") || !Send("locks", Params().IntArray({keys.begin(), keys.end()})) ||
-        !Send("facts", Params().TextArray(accounts).TextArray(machines).TextArray(fingerprints)) ||
+        !Send("facts", Params()
+                           .TextArray(accounts)
+                           .TextArray(machines)
+                           .TextArray(fingerprints)
+                           .TextArray(fingerprintKeys)
+                           .IntArray(days)
+                           .TextArray(addresses)) ||
         !PQpipelineSync(Conn()) || !Collect(3, results))
         return std::nullopt;
     const PGresult* facts = results[2].Get();
@@ -554,14 +604,14 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
     const auto factsRead = Clock::now();
     // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples, the figures
     // and the commit, in one round trip.
-    BatchRules rules(batch.requireRegistered);
+    BatchRules rules(batch.requireRegistered, batch.maxEnrolmentsPerAddress);
     std::vector<Outcome> outcomes;
     outcomes.reserve(reports.size());
     bool sent = true;
     for (size_t i = 0; sent && i < reports.size(); ++i) {
         const int row = static_cast<int>(i);
         auto fact = [&](int col) { return Text(facts, row, col) == "t"; };
-        const StoredFacts stored{fact(0), fact(1), fact(2), fact(3)};
+        const StoredFacts stored{fact(0), fact(1), fact(2), fact(3), fact(4), Int(facts, row, 5)};
         Outcome outcome = rules.Decide(reports[i], stored);
         if (outcome == Outcome::Success && conflicted.count(i)) outcome = rules.Conflicted(reports[i], stored.accountEnrolled);
         outcomes.push_back(outcome);
