@@ -8,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <thread>
 
+#include "service/app/draw_cli.h"
 #include "service/http_server.h"
 #include "service/pg_storage.h"
 #include "service/secret_file.h"
@@ -41,7 +43,10 @@ const char* const kUsage =
     "                         per-address limits and the records; no per-address connection cap for it\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "\n"
+    "report-service draw verify LIST.csv --seed SEED --params PARAMS [--result RESULT.csv]\n"
+    "                         recomputes a published wave of the closed test (draw --help says more)\n";
 
 struct Flags {
     std::string host = "127.0.0.1";
@@ -162,6 +167,8 @@ std::string NewToken() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "draw") == 0)
+        return Service::DrawCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     Flags flags;
     if (const int rc = ParseFlags(argc, argv, flags)) return rc < 0 ? 0 : rc;
     setvbuf(stdout, nullptr, _IOLBF, 0);
