@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace Draw {
 
@@ -308,16 +309,23 @@ struct Grouping {
 };
 
 Grouping Group(const FrozenList& list) {
-    std::map<const std::vector<std::string>*, size_t,
-             bool (*)(const std::vector<std::string>*, const std::vector<std::string>*)>
-        index([](const std::vector<std::string>* a, const std::vector<std::string>* b) { return *a < *b; });
+    using Labels = const std::vector<std::string>*;
+    const auto hash = [](Labels labels) {
+        size_t h = labels->size();
+        for (const auto& label : *labels) h = h * 1000003u ^ std::hash<std::string>()(label);
+        return h;
+    };
+    const auto equal = [](Labels a, Labels b) { return *a == *b; };
+    std::unordered_map<Labels, size_t, decltype(hash), decltype(equal)> index(64, hash, equal);
     std::vector<size_t> of(list.entries.size());
     for (size_t i = 0; i < list.entries.size(); ++i)
         of[i] = index.emplace(&list.entries[i].stratum, index.size()).first->second;
     // Stratum numbers in label order, so the result does not depend on which account came first.
+    std::vector<std::pair<Labels, size_t>> sorted(index.begin(), index.end());
+    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return *a.first < *b.first; });
     std::vector<size_t> rank(index.size());
     Grouping g;
-    for (const auto& [labels, first] : index) {
+    for (const auto& [labels, first] : sorted) {
         rank[first] = g.strata.size();
         g.strata.push_back({*labels, 0, 0});
     }
