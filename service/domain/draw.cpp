@@ -402,6 +402,12 @@ std::optional<Result> Run(const FrozenList& list, const Params& params, std::str
     return result;
 }
 
+std::string QuotedField(std::string_view field) {
+    std::string out;
+    AppendField(out, field);
+    return out;
+}
+
 std::string Sha256Hex(std::string_view bytes) {
     EnsureSodium();
     unsigned char digest[crypto_hash_sha256_BYTES];

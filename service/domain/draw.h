@@ -96,6 +96,9 @@ std::optional<Result> Run(const FrozenList& list, const Params& params, std::str
 std::vector<int64_t> LargestRemainder(int64_t total, const std::vector<int64_t>& sizes,
                                       const std::vector<std::string>& tieKeys);
 
+// One field as the lists quote it: in double quotes, a quote inside doubled.
+std::string QuotedField(std::string_view field);
+
 std::string Sha256Hex(std::string_view bytes);
 // HMAC-SHA256 with a key of any length, as 32 raw bytes.
 std::string HmacSha256(std::string_view key, std::string_view message);
