@@ -1,6 +1,6 @@
 #include "service/domain/draw_strata.h"
 
-#include "service/pages.h"
+#include "service/domain/machine_labels.h"
 
 namespace Service {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 
 namespace Service {
 

@@ -10,7 +10,7 @@
 #include "service/app/draw_cli.h"
 #include "service/domain/draw.h"
 #include "service/domain/draw_strata.h"
-#include "service/pages.h"
+#include "service/domain/machine_labels.h"
 #include "service_test_support.h"
 
 namespace {
