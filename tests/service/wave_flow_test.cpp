@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "service/domain/draw.h"
@@ -128,6 +129,15 @@ TEST_F(WaveFlow, FromCreationToThePublishedList) {
     EXPECT_EQ(lines, 20u);
     EXPECT_EQ(seen.size(), 20u);
     EXPECT_EQ(answer.find("Windows"), std::string::npos);
+
+    // A chosen account whose enrolment is revoked is marked withdrawn: it leaves the export, nobody moves in.
+    ASSERT_TRUE(store->MarkWithdrawn(chosen, 1700000500));
+    EXPECT_EQ(Status("Player" + chosen.substr(6)).find("已入选"), std::string::npos);
+    const auto after = Admin("GET", "/waves/1/codes.csv");
+    EXPECT_EQ(after.body.find("\"Player" + chosen.substr(6) + "\","), std::string::npos);
+    EXPECT_EQ(std::count(after.body.begin(), after.body.end(), '\n'), 20);  // the header and 19 codes
+    EXPECT_EQ(Admin("GET", "/waves/1/result.csv").body, mine->csv);
+    EXPECT_NE(Admin("GET", "/waves/1").body.find("其中 1 个已撤销"), std::string::npos);
 
     // The next wave's list leaves out those already chosen, and takes in the later machines.
     ASSERT_EQ(Admin("POST", "/waves", "name=second&size=10&strategy=uniform").status, 200);
