@@ -2,6 +2,10 @@
 // (default 1,000,000) of varied hardware in a shuffled order, then times each step of a wave of WAVE
 // testers (default 10,000) drawn proportionally by OS and memory: the machines' strata, freezing the list
 // (sort, canonical CSV, SHA-256), reading the published list back as the verifier does, and the draw.
+//
+// report-service-draw-bench --db DB [WAVE]: the same wave through the service's own steps on a database
+// (filled by report-service-seed): freeze (reading every enrolment, storing the list) and draw (reading the
+// list back, the codes, storing the result).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "service/app/wave_steps.h"
 #include "service/domain/draw.h"
 #include "service/domain/draw_strata.h"
 
@@ -30,9 +35,34 @@ Span Since(const Timer& t) {
             double(std::clock() - t.cpu) / CLOCKS_PER_SEC};
 }
 
+int OnDatabase(const std::string& db, long wave) {
+    std::string error;
+    auto storage = Service::OpenStorage(db, error);
+    if (!storage) return std::fprintf(stderr, "report-service-draw-bench: %s\n", error.c_str()), 1;
+    const auto made = Service::CreateWave(*storage, {"bench", std::to_string(wave), "proportional", "", {"os", "memory"}}, 1);
+    if (!made.good) return std::fprintf(stderr, "%s\n", made.notice.c_str()), 1;
+    Timer start;
+    const auto frozen = Service::FreezeWave(*storage, made.wave, false, 2);
+    const Span freeze = Since(start);
+    if (!frozen.good) return std::fprintf(stderr, "%s\n", frozen.notice.c_str()), 1;
+    Service::SeedWave(*storage, made.wave, "bench seed", 3);
+    start = Timer();
+    const auto drawn = Service::DrawWave(*storage, made.wave, 4);
+    const Span draw = Since(start);
+    if (!drawn.good) return std::fprintf(stderr, "%s\n", drawn.notice.c_str()), 1;
+    std::printf("wave %lld on %s: %s; %s\n", static_cast<long long>(made.wave), db.c_str(), frozen.notice.c_str(),
+                drawn.notice.c_str());
+    const auto show = [](const char* what, Span s) { std::printf("%-27s%7.3f s wall %7.3f s processor\n", what, s.wall, s.cpu); };
+    show("freeze (read, list, store)", freeze);
+    show("draw (read, draw, store)", draw);
+    show("freeze + draw (goal < 5 s)", {freeze.wall + draw.wall, freeze.cpu + draw.cpu});
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--db") return OnDatabase(argv[2], argc > 3 ? std::atol(argv[3]) : 10000);
     const long count = argc > 1 ? std::atol(argv[1]) : 1000000;
     const long wave = argc > 2 ? std::atol(argv[2]) : 10000;
     if (count < 1 || wave < 1) return std::fprintf(stderr, "usage: report-service-draw-bench [COUNT] [WAVE]\n"), 2;
