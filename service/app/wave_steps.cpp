@@ -64,8 +64,10 @@ StepResult FreezeWave(Storage& storage, int64_t id, bool requireRegistered, int6
     std::vector<Draw::Entry> entries;
     FrozenWave frozen;
     const bool read = storage.EligibleMachines(requireRegistered, [&](const std::string& key, const Report& m) {
-        entries.push_back({key, MachineStrata(m, params->aspects)});
-        Count(frozen.hardware, m);
+        // The labels once: they give both the stratum and the population's hardware shares.
+        const auto labels = MachineLabels(m);
+        for (const auto& [aspect, label] : labels) ++frozen.hardware[aspect][label];
+        entries.push_back({key, MachineStrata(labels, params->aspects)});
     });
     if (!read) return Changed(WaveChange::Failed, id, {});
     frozen.machines = static_cast<int64_t>(entries.size());

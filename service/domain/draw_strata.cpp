@@ -5,7 +5,11 @@
 namespace Service {
 
 std::vector<std::string> MachineStrata(const Report& machine, const std::vector<std::string>& aspects) {
-    const auto labels = MachineLabels(machine);
+    return MachineStrata(MachineLabels(machine), aspects);
+}
+
+std::vector<std::string> MachineStrata(const std::vector<std::pair<std::string, std::string>>& labels,
+                                       const std::vector<std::string>& aspects) {
     std::vector<std::string> stratum;
     stratum.reserve(aspects.size());
     for (const auto& aspect : aspects) {
