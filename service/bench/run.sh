@@ -89,8 +89,7 @@ read -r nginx_rps nginx_p99 nginx_ok nginx_bad nginx_err < <(measure "http://127
 read -r fixed_rps fixed_p99 fixed_ok fixed_bad fixed_err < <(measure "http://127.0.0.1:$port" /bench/fixed 1)
 read -r rep_rps rep_p99 rep_ok rep_bad rep_err < <(measure "http://127.0.0.1:$port" /act/score/pcinfo/add 2)
 # 查询资格 for the accounts just enrolled, each request another one.
-read -r st_rps st_p99 st_ok st_bad st_err < <(BENCH_RUN=2 wrk -t2 -c$connections -d"${seconds}s" \
-  -s "$here/service/bench/status.lua" "http://127.0.0.1:$port" | sed -n 's/^RESULT //p')
+read -r st_rps st_p99 st_ok st_bad st_err < <(measure "http://127.0.0.1:$port" /status 2)
 stop_service
 stored=$(sqlite3 "$work/bench.db" "SELECT count(*) FROM enrolments" 2>/dev/null || echo "?")
 
