@@ -9,7 +9,7 @@ seconds=${1:-60}
 shift || true
 build=$here/build/fuzz
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(command_line reply payload_roundtrip report_parse form_url html_csv)
+[ ${#targets[@]} -gt 0 ] || targets=(command_line reply payload_roundtrip report_parse form_url html_csv draw_list)
 mkdir -p "$build/findings"
 failed=0
 for t in "${targets[@]}"; do

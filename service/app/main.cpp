@@ -8,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <thread>
 
+#include "service/app/draw_cli.h"
 #include "service/http/http_server.h"
 #include "service/app/secret_file.h"
 #include "service/app/service.h"
@@ -47,7 +49,10 @@ const char* const kUsage =
     "  --quiet                no line per request\n"
     "  --timing               a line per batch: where its time went (parse, identity, facts, statements,\n"
     "                         commit), for benchmarks\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "\n"
+    "report-service draw verify LIST.csv --seed SEED --params PARAMS [--result RESULT.csv]\n"
+    "                         recomputes a published wave of the closed test (draw --help says more)\n";
 
 struct Flags {
     std::string host = "127.0.0.1";
@@ -189,6 +194,8 @@ std::string NewToken() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "draw") == 0)
+        return Service::DrawCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     Flags flags;
     if (const int rc = ParseFlags(argc, argv, flags)) return rc < 0 ? 0 : rc;
     setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -9,6 +9,8 @@
 #include "service/domain/rules.h"
 #include "service/domain/service_text.h"
 #include "service/http/form.h"
+#include "service/app/wave_steps.h"
+#include "service/pages/draw_pages.h"
 #include "service/pages/pages.h"
 
 namespace Service {
@@ -215,6 +217,8 @@ void ReportService::Handle(HttpRequest request, Reply reply) {
         return RegisterPage(std::move(request), std::move(reply));
     if (request.path == "/" && request.method == "GET") return Dashboard(request, std::move(reply));
     if (request.path == "/reports.csv" && request.method == "GET") return ReportsCsv(request, std::move(reply));
+    if (request.path == "/status" && request.method == "GET") return StatusPage(request, std::move(reply));
+    if (request.path == "/waves" || request.path.rfind("/waves/", 0) == 0) return Waves(std::move(request), std::move(reply));
     HttpResponse r;
     r.status = 404;
     r.contentType = "text/plain; charset=utf-8";
@@ -377,6 +381,136 @@ void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
         return ok && write(piece);
     };
     reply(std::move(r));
+}
+
+namespace {
+
+// Where the staff's audit log records a wave's step (who, when, from where, what); the admin token has no
+// names to record, so nothing is written until staff accounts sign the steps.
+void AuditWaveStep(const HttpRequest& request, const std::string& step, int64_t wave, const StepResult& result) {
+    (void)request, (void)step, (void)wave, (void)result;
+}
+
+// "/waves" → 0 and "", "/waves/3" → 3 and "", "/waves/3/freeze" → 3 and "freeze"; false for anything else.
+bool WavePath(const std::string& path, int64_t& wave, std::string& rest) {
+    wave = 0;
+    rest.clear();
+    if (path == "/waves") return true;
+    const std::string tail = path.substr(7);
+    const size_t slash = tail.find('/');
+    const std::string number = tail.substr(0, slash);
+    if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return false;
+    wave = std::atoll(number.c_str());
+    if (slash != std::string::npos) rest = tail.substr(slash + 1);
+    return wave > 0 && rest.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+void ReportService::Waves(HttpRequest request, Reply reply) {
+    bool fromQuery = false;
+    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    int64_t id = 0;
+    std::string rest;
+    if (!WavePath(request.path, id, rest)) return reply(PlainError(404));
+    const bool post = request.method == "POST";
+    if (!post && request.method != "GET") return reply(PlainError(405));
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    auto work = [this, shared, request = std::move(request), id, rest, post, fromQuery] {
+        Storage& storage = *m_reader;
+        const int64_t now = m_clock();
+        HttpResponse r;
+        r.contentType = kHtml;
+        RememberAdmin(r, fromQuery, m_options.adminToken);
+        auto finish = [&] {
+            SecureHtml(r);
+            (*shared)(std::move(r));
+        };
+        auto showWave = [&](int64_t wave, const StepResult& step) {
+            const auto record = storage.Wave(wave);
+            if (!record) return r = PlainError(503), finish();
+            if (record->id == 0) return r = PlainError(404), finish();
+            WavePage page{*record, std::nullopt, step.notice, step.good};
+            if (record->state >= Draw::WaveState::Drawn) page.coverage = storage.Coverage(wave);
+            r.status = step.status;
+            r.body = RenderWavePage(page);
+            finish();
+        };
+        if (id == 0) {
+            StepResult step{200, {}, true, 0};
+            if (post) {
+                WaveForm form;
+                for (const auto& [name, value] : Http::DecodePairs(request.body)) {
+                    if (name == "name") form.name = value;
+                    else if (name == "size") form.size = value;
+                    else if (name == "strategy") form.strategy = value;
+                    else if (name == "minimum") form.minimum = value;
+                    else if (name == "aspect") form.aspects.push_back(value);
+                }
+                step = CreateWave(storage, form, now);
+                AuditWaveStep(request, "create", step.wave, step);
+                if (step.good) return showWave(step.wave, step);
+            }
+            const auto waves = storage.Waves();
+            if (!waves) return r = PlainError(503), finish();
+            r.status = step.status;
+            r.body = RenderWavesPage(*waves, step.notice, step.good);
+            return finish();
+        }
+        if (post) {
+            StepResult step;
+            if (rest == "freeze") step = FreezeWave(storage, id, m_options.requireRegistered, now);
+            else if (rest == "seed") step = SeedWave(storage, id, FormValue(request.body, "seed"), now);
+            else if (rest == "draw") step = DrawWave(storage, id, now);
+            else if (rest == "publish") step = PublishWave(storage, id, now);
+            else return r = PlainError(404), finish();
+            AuditWaveStep(request, rest, id, step);
+            return showWave(id, step);
+        }
+        if (rest.empty()) return showWave(id, {200, {}, true, id});
+        const auto wave = storage.Wave(id);
+        if (!wave) return r = PlainError(503), finish();
+        if (wave->id == 0) return r = PlainError(404), finish();
+        r.contentType = "text/csv; charset=utf-8";
+        r.headers.emplace("Content-Disposition", "attachment; filename=\"wave" + std::to_string(id) + "-" + rest + "\"");
+        std::optional<std::string> body;
+        if (rest == "list.csv" && wave->state >= Draw::WaveState::Frozen) body = storage.WaveFile(id, WaveFileKind::List);
+        else if (rest == "result.csv" && wave->state >= Draw::WaveState::Drawn) body = storage.WaveFile(id, WaveFileKind::Result);
+        else if (rest == "codes.csv" && wave->state == Draw::WaveState::Published) {
+            std::string csv = WaveCodesCsvHeader();
+            if (storage.WaveCodes(id, [&csv](const Draw::ChosenRow& row) { return csv += WaveCodesCsvLine(row), true; }))
+                body = std::move(csv);
+            AuditWaveStep(request, "export", id, {200, {}, true, id});
+        } else if (rest == "list.csv" || rest == "result.csv" || rest == "codes.csv") {
+            return r = PlainError(409), r.body = "not yet\n", finish();
+        } else {
+            return r = PlainError(404), finish();
+        }
+        if (!body) return r = PlainError(503), finish();
+        r.body = std::move(*body);
+        finish();
+    };
+    if (!RunBlocking(std::move(work))) (*shared)(PlainError(503));
+}
+
+void ReportService::StatusPage(const HttpRequest& request, Reply reply) {
+    const auto it = request.query.find("account");
+    const std::string account = it == request.query.end() ? std::string() : ServiceText::Trim(it->second);
+    auto render = [](const std::string& account, const std::string& answer) {
+        HttpResponse r;
+        r.contentType = kHtml;
+        r.body = RenderStatusPage(account, answer);
+        SecureHtml(r);
+        return r;
+    };
+    if (account.empty()) return reply(render({}, {}));
+    if (AccountProblem(account).size()) return reply(render(account, "尚未报名"));
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    const bool taken = RunBlocking([this, shared, account, render] {
+        const auto answer = StatusOf(*m_reader, account);
+        (*shared)(answer ? render(account, *answer) : PlainError(503));
+    });
+    if (!taken) (*shared)(PlainError(503));
 }
 
 }  // namespace Service

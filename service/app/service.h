@@ -92,6 +92,8 @@ private:
     void RegisterPage(HttpRequest request, Reply reply);
     void Dashboard(const HttpRequest& request, Reply reply);
     void ReportsCsv(const HttpRequest& request, Reply reply);
+    void Waves(HttpRequest request, Reply reply);
+    void StatusPage(const HttpRequest& request, Reply reply);
     bool IsAdmin(const HttpRequest& request, bool& fromQuery) const;
     HttpResponse Refused() const;
     bool Enqueue(WriteJob job);

@@ -1,5 +1,6 @@
 -- wrk script: every request posts a distinct report (own account, own MAC), as the checker would.
--- The path comes from the environment so the same script drives the real endpoint and the fixed reply.
+-- The path comes from the environment so the same script drives the real endpoint and the fixed reply. With
+-- BENCH_PATH=/status it asks 查询资格 instead, for the accounts run BENCH_RUN posted, one account a request.
 local threads = {}
 local counter = 0
 
@@ -18,6 +19,9 @@ end
 function request()
   counter = counter + 1
   local n = counter
+  if path == "/status" then
+    return wrk.format("GET", string.format("/status?account=BENCH%s-%d-%d", run, id, n))
+  end
   local account = string.format("bench%s-%d-%d", run, id, n)
   local mac = string.format("%02X-%02X-%02X-%02X-%02X-%02X", tonumber(run) % 256, id % 256,
     math.floor(n / 16777216) % 256, math.floor(n / 65536) % 256, math.floor(n / 256) % 256, n % 256)
@@ -28,7 +32,8 @@ function request()
 end
 
 function response(status, headers, body)
-  if status == 200 and string.find(body, '"code":0', 1, true) then
+  local answered = path == "/status" and (string.find(body, "未入选", 1, true) or string.find(body, "尚未报名", 1, true))
+  if status == 200 and (answered or string.find(body, '"code":0', 1, true)) then
     successes = successes + 1
   else
     failures = failures + 1

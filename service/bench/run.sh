@@ -92,6 +92,8 @@ BENCH_PATH=/bench/fixed BENCH_RUN=9 wrk -t1 -c4 -d1s -s "$here/service/bench/pos
 read -r nginx_rps nginx_p99 nginx_ok nginx_bad nginx_err < <(measure "http://127.0.0.1:$nport" /bench/fixed 0)
 read -r fixed_rps fixed_p99 fixed_ok fixed_bad fixed_err < <(measure "http://127.0.0.1:$port" /bench/fixed 1)
 read -r rep_rps rep_p99 rep_ok rep_bad rep_err < <(measure "http://127.0.0.1:$port" /act/score/pcinfo/add 2)
+# 查询资格 for the accounts just enrolled, each request another one.
+read -r st_rps st_p99 st_ok st_bad st_err < <(measure "http://127.0.0.1:$port" /status 2)
 stop_service
 stored=$(sqlite3 "$work/bench.db" "SELECT count(*) FROM enrolments" 2>/dev/null || echo "?")
 
@@ -99,6 +101,7 @@ printf '%-36s %12s %10s %10s %10s\n' "" "requests/s" "p99 ms" "successes" "other
 printf '%-36s %12s %10s %10s %10s\n' "nginx, fixed reply" "$nginx_rps" "$nginx_p99" "$nginx_ok" "$((nginx_bad + nginx_err))"
 printf '%-36s %12s %10s %10s %10s\n' "service, fixed reply, nothing stored" "$fixed_rps" "$fixed_p99" "$fixed_ok" "$((fixed_bad + fixed_err))"
 printf '%-36s %12s %10s %10s %10s\n' "service, distinct reports, committed" "$rep_rps" "$rep_p99" "$rep_ok" "$((rep_bad + rep_err))"
+printf '%-36s %12s %10s %10s %10s\n' "service, GET /status (查询资格)" "$st_rps" "$st_p99" "$st_ok" "$((st_bad + st_err))"
 awk -v r="$rep_rps" -v f="$nginx_rps" 'BEGIN { if (f > 0) printf "stored reports / nginx fixed reply: %.3f\n", r / f }'
 echo "enrolments in the database: $stored"
 # PostgreSQL: one instance, and two behind nginx, in the same run.

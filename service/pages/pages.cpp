@@ -225,6 +225,8 @@ std::string RenderDashboard(const DashboardData& data) {
     return Page("封测报名统计", body);
 }
 
+std::string HtmlPage(const std::string& title, const std::string& body) { return Page(title, body); }
+
 std::string RenderRegisterPage(const std::string& notice, bool good, const std::vector<AccountRow>* accounts) {
     std::string body = "<h1>注册封测账号</h1>";
     if (!notice.empty())

@@ -24,6 +24,8 @@ std::vector<Chart> HardwareCharts(const HardwareCounts& counts, int64_t machines
 std::vector<Chart> HardwareCharts(const std::vector<Report>& machines);
 
 std::string RenderDashboard(const DashboardData& data);
+// A page in the dashboard's style around body (HTML already escaped).
+std::string HtmlPage(const std::string& title, const std::string& body);
 // notice: the outcome of a registration (empty on a plain visit); accounts: shown to the admin only.
 std::string RenderRegisterPage(const std::string& notice, bool good, const std::vector<AccountRow>* accounts);
 std::string RenderRefusedPage();

@@ -14,6 +14,7 @@
 
 #include "service/domain/records.h"
 #include "service/domain/rules.h"
+#include "service/domain/wave_records.h"
 
 namespace Service {
 
@@ -56,6 +57,30 @@ public:
     // 0: no floor. Only a backend that sees its own disk keeps it.
     virtual void SetFreeSpaceFloor(uint64_t /*bytes*/) {}
     virtual std::string LastError() const = 0;
+    // The closed test's waves (service/domain/wave.h). Each step checks the wave's state in the transaction
+    // that changes it, and only one wave at a time stands between freeze and draw.
+    virtual std::optional<int64_t> CreateWave(const std::string& name, const std::string& params, int64_t now) = 0;
+    virtual std::optional<std::vector<Draw::WaveRecord>> Waves() = 0;
+    // A record with id 0 when there is no such wave; nothing when the read failed.
+    virtual std::optional<Draw::WaveRecord> Wave(int64_t id) = 0;
+    // Every machine a freeze may list, from one snapshot: enrolled, not chosen by any wave, and registered when
+    // registration is required.
+    virtual bool EligibleMachines(bool requireRegistered, const MachineSink& sink) = 0;
+    // The machines these accounts have enrolled (those still enrolled).
+    virtual bool MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) = 0;
+    virtual WaveChange SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) = 0;
+    virtual WaveChange SaveSeed(int64_t id, const std::string& seed, int64_t now) = 0;
+    virtual WaveChange SaveDraw(int64_t id, const DrawnWave& drawn, int64_t now) = 0;
+    virtual WaveChange Publish(int64_t id, int64_t now) = 0;
+    // The frozen list or the result, byte for byte as hashed.
+    virtual std::optional<std::string> WaveFile(int64_t id, WaveFileKind kind) = 0;
+    virtual std::optional<WaveCoverage> Coverage(int64_t id) = 0;
+    // A wave's chosen accounts that still stand, by account key.
+    virtual bool WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) = 0;
+    virtual std::optional<Draw::Standing> Standing(const std::string& accountKey) = 0;
+    // A chosen account whose enrolment was revoked: its place is marked withdrawn, nobody else moves.
+    virtual bool MarkWithdrawn(const std::string& accountKey, int64_t now) = 0;
+
     // Where the last Apply's time went ("facts_us N statements_us N commit_us N"), for the benchmark.
     virtual std::string LastTiming() const { return {}; }
 };

@@ -6,6 +6,9 @@
     service_e2e.py dashboard BINARY WORKDIR [--screenshot PNG]
                                               the dashboard in headless Chromium: charts render, nothing leaves
                                               loopback, refused without the token
+    service_e2e.py waves BINARY WORKDIR [--screenshot PNG]
+                                              a wave from creation to publication, its coverage view and a
+                                              player's 查询资格 in headless Chromium
 Every wait is bounded; the service is always stopped, by its process id.
 """
 import http.client
@@ -396,8 +399,47 @@ def dashboard(binary, work, screenshot):
         svc.stop()
 
 
+def waves(binary, work, screenshot):
+    """An admin takes a wave through its steps, Chromium shows its coverage view and a player's 查询资格."""
+    if shutil.which("chromium") is None:
+        fail("chromium is not installed (tools/packages.txt lists it)")
+    svc = Service(binary, os.path.join(work, "waves.db"))
+    try:
+        seed(svc)
+        admin = {"X-Admin-Token": TOKEN, "Content-Type": "application/x-www-form-urlencoded"}
+        steps = [("/waves", "name=first&size=12&strategy=coverage&minimum=2&aspect=os"), ("/waves/1/freeze", ""),
+                 ("/waves/1/seed", "seed=2026-12-08+03+11+19+24"), ("/waves/1/draw", ""), ("/waves/1/publish", "")]
+        for path, form in steps:
+            status, body = svc.request("POST", path, form, admin)
+            check(status == 200, "POST %s is taken (%d)" % (path, status))
+        status, result = svc.request("GET", "/waves/1/result.csv", None, admin)
+        chosen = [line.strip('"') for line in result.splitlines()[1:]]
+        check(len(chosen) == 12, "twelve accounts are chosen (%d)" % len(chosen))
+        status, codes = svc.request("GET", "/waves/1/codes.csv", None, admin)
+        base = "http://127.0.0.1:%d" % svc.port
+        out, netlog = chromium(work, "wave", base + "/waves/1?token=" + TOKEN, "--dump-dom")
+        dom = out.stdout
+        check("硬件覆盖" in dom and dom.count('class="coverage"') == 8, "the wave shows its coverage, aspect by aspect")
+        check("Windows XP Professional 32-Bit" in dom, "the rare system is in the view")
+        check(not non_loopback_traffic(netlog), "no request leaves loopback")
+        player = next(a for a in chosen if a.startswith("seed"))
+        out, netlog = chromium(work, "status", base + "/status?account=" + player.upper(), "--dump-dom")
+        check("已入选（第1批）" in out.stdout, "a chosen player, typed in capitals, sees 已入选（第1批）")
+        check(not any(line.split(",")[1] in out.stdout for line in codes.splitlines()[1:]),
+              "and no code is on the page")
+        out, netlog = chromium(work, "nobody", base + "/status?account=nobody", "--dump-dom")
+        check("尚未报名" in out.stdout, "an unknown account sees 尚未报名")
+        if screenshot:
+            png = os.path.abspath(screenshot)
+            out, netlog = chromium(work, "shot", base + "/waves/1?token=" + TOKEN, "--screenshot=" + png,
+                                   "--hide-scrollbars")
+            check(os.path.exists(png) and os.path.getsize(png) > 10000, "screenshot written to " + png)
+    finally:
+        svc.stop()
+
+
 def main():
-    if len(sys.argv) < 4 or sys.argv[1] not in ("lifecycle", "crash", "dashboard"):
+    if len(sys.argv) < 4 or sys.argv[1] not in ("lifecycle", "crash", "dashboard", "waves"):
         print(__doc__)
         return 2
     what, binary, work = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
@@ -409,7 +451,7 @@ def main():
         crash(binary, work)
     else:
         shot = sys.argv[sys.argv.index("--screenshot") + 1] if "--screenshot" in sys.argv else None
-        dashboard(binary, work, shot)
+        (waves if what == "waves" else dashboard)(binary, work, shot)
     print("PASS", flush=True)
     return 0
 

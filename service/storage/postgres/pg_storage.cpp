@@ -31,6 +31,9 @@ struct Migration {
     int version;
     const char* sql;
 };
+const char* const kWaveSchema =
+#include "postgres_waves.inc"
+    ;
 const Migration kMigrations[] = {
     {2,
 #include "postgres_schema.inc"
@@ -271,8 +274,27 @@ public:
     bool Healthy() override { return Connected(); }
     std::string LastError() const override { return m_lastError; }
     std::string LastTiming() const override { return m_timing; }
+    std::optional<int64_t> CreateWave(const std::string& name, const std::string& params, int64_t now) override;
+    std::optional<std::vector<Draw::WaveRecord>> Waves() override;
+    std::optional<Draw::WaveRecord> Wave(int64_t id) override;
+    bool EligibleMachines(bool requireRegistered, const MachineSink& sink) override;
+    bool MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) override;
+    WaveChange SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) override;
+    WaveChange SaveSeed(int64_t id, const std::string& seed, int64_t now) override;
+    WaveChange SaveDraw(int64_t id, const DrawnWave& drawn, int64_t now) override;
+    WaveChange Publish(int64_t id, int64_t now) override;
+    std::optional<std::string> WaveFile(int64_t id, WaveFileKind kind) override;
+    std::optional<WaveCoverage> Coverage(int64_t id) override;
+    bool WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) override;
+    std::optional<Draw::Standing> Standing(const std::string& accountKey) override;
+    bool MarkWithdrawn(const std::string& accountKey, int64_t now) override;
 
 private:
+    WaveChange BeginStep(int64_t id, Draw::WaveState from);
+    WaveChange EndStep(bool ok);
+    bool AddHardware(int64_t id, const char* side, const HardwareCounts& counts);
+
+
     // A read that failed because the connection had dropped (the server restarted since the last use) runs
     // once more on a new one.
     template <class Read>
@@ -425,6 +447,8 @@ bool PgStorage::Migrate() {
         if (m.version <= version) continue;
         if (!Check(PQexec(Conn(), m.sql), "schema", PGRES_COMMAND_OK)) return Rollback(), false;
     }
+    // The waves' tables join any database, under the same lock.
+    if (!Check(PQexec(Conn(), kWaveSchema), "waves", PGRES_COMMAND_OK)) return Rollback(), false;
     if (!Command("DELETE FROM schema_version") ||
         !Run("INSERT INTO schema_version(version) VALUES($1)", Params().Int(kSchemaVersion), PGRES_COMMAND_OK))
         return Rollback(), false;
@@ -764,6 +788,211 @@ std::optional<std::vector<MalformedReport>> PgStorage::ReadSamples() {
 }
 
 }  // namespace
+
+std::optional<int64_t> PgStorage::CreateWave(const std::string& name, const std::string& params, int64_t now) {
+    if (!Connected()) return std::nullopt;
+    // Numbers without gaps, "第N批" in order of creation, whichever instance creates them.
+    if (!Command("BEGIN") || !Command("LOCK TABLE waves IN EXCLUSIVE MODE")) return Rollback(), std::nullopt;
+    auto q = Run("INSERT INTO waves(id, name, params, state, created_at) "
+                 "SELECT coalesce(max(id), 0) + 1, $1, $2, 'created', $3 FROM waves RETURNING id",
+                 Params().Text(name).Text(params).Int(now));
+    if (!q || !Command("COMMIT")) return Rollback(), std::nullopt;
+    return Int(q.Get(), 0, 0);
+}
+
+std::optional<std::vector<Draw::WaveRecord>> PgStorage::Waves() {
+    return Reading([this]() -> std::optional<std::vector<Draw::WaveRecord>> {
+        if (!Connected()) return std::nullopt;
+        auto q = Run((std::string("SELECT ") + kWaveColumns + " FROM waves ORDER BY id").c_str());
+        if (!q) return std::nullopt;
+        std::vector<Draw::WaveRecord> waves;
+        for (int i = 0; i < PQntuples(q.Get()); ++i) waves.push_back(ReadWave(ResultRow{q.Get(), i}));
+        return waves;
+    });
+}
+
+std::optional<Draw::WaveRecord> PgStorage::Wave(int64_t id) {
+    return Reading([this, id]() -> std::optional<Draw::WaveRecord> {
+        if (!Connected()) return std::nullopt;
+        auto q = Run((std::string("SELECT ") + kWaveColumns + " FROM waves WHERE id = $1").c_str(), Params().Int(id));
+        if (!q) return std::nullopt;
+        return PQntuples(q.Get()) ? ReadWave(ResultRow{q.Get(), 0}) : Draw::WaveRecord{};
+    });
+}
+
+bool PgStorage::EligibleMachines(bool requireRegistered, const MachineSink& sink) {
+    if (!Connected()) return false;
+    // One snapshot for the whole list, read in pieces through a cursor so a million rows are never held twice.
+    if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+        !Run((std::string("DECLARE eligible NO SCROLL CURSOR FOR SELECT ") + kMachineColumns +
+              " FROM reports WHERE id IN (SELECT report_id FROM enrolments e WHERE NOT EXISTS "
+              "(SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND (NOT $1 OR EXISTS "
+              "(SELECT 1 FROM accounts a WHERE a.account_key = e.account_key)))")
+                 .c_str(),
+             Params().Bool(requireRegistered), PGRES_COMMAND_OK))
+        return Rollback(), false;
+    ReportRow row;
+    for (;;) {
+        auto q = Run("FETCH 10000 FROM eligible");
+        if (!q) return Rollback(), false;
+        const int n = PQntuples(q.Get());
+        for (int i = 0; i < n; ++i) {
+            const ResultRow r{q.Get(), i};
+            ReadReportRow(r, row);
+            sink(r.Text(kMachineKeyColumn), row.report);
+        }
+        if (n == 0) break;
+    }
+    return Command("COMMIT") || (Rollback(), false);
+}
+
+bool PgStorage::MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) {
+    if (!Connected()) return false;
+    auto q = Run((std::string("SELECT ") + kMachineColumns +
+                  " FROM reports WHERE id IN (SELECT report_id FROM enrolments WHERE account_key = ANY($1::text[]))")
+                     .c_str(),
+                 Params().TextArray(accountKeys));
+    if (!q) return false;
+    ReportRow row;
+    for (int i = 0; i < PQntuples(q.Get()); ++i) {
+        const ResultRow r{q.Get(), i};
+        ReadReportRow(r, row);
+        sink(r.Text(kMachineKeyColumn), row.report);
+    }
+    return true;
+}
+
+WaveChange PgStorage::BeginStep(int64_t id, Draw::WaveState from) {
+    if (!Connected()) return WaveChange::Failed;
+    // Every step holds the table: two instances taking one step at once take it one after the other.
+    if (!Command("BEGIN") || !Command("LOCK TABLE waves IN EXCLUSIVE MODE")) return Rollback(), WaveChange::Failed;
+    auto q = Run("SELECT state FROM waves WHERE id = $1", Params().Int(id));
+    if (!q) return Rollback(), WaveChange::Failed;
+    const WaveChange change = PQntuples(q.Get()) == 0                            ? WaveChange::NoWave
+                              : Text(q.Get(), 0, 0) != Draw::WaveStateName(from) ? WaveChange::WrongState
+                                                                                   : WaveChange::Done;
+    if (change != WaveChange::Done) Rollback();
+    return change;
+}
+
+WaveChange PgStorage::EndStep(bool ok) {
+    if (ok && Command("COMMIT")) return WaveChange::Done;
+    Rollback();
+    return WaveChange::Failed;
+}
+
+bool PgStorage::AddHardware(int64_t id, const char* side, const HardwareCounts& counts) {
+    std::vector<std::string> aspects, labels;
+    std::vector<int64_t> ns;
+    for (const auto& [aspect, byLabel] : counts)
+        for (const auto& [label, n] : byLabel) aspects.push_back(aspect), labels.push_back(label), ns.push_back(n);
+    return static_cast<bool>(Run("INSERT INTO wave_hardware(wave_id, side, aspect, label, n) "
+                                 "SELECT $1, $2, a, l, n FROM unnest($3::text[], $4::text[], $5::bigint[]) AS t(a, l, n)",
+                                 Params().Int(id).Text(side).TextArray(aspects).TextArray(labels).IntArray(ns),
+                                 PGRES_COMMAND_OK));
+}
+
+WaveChange PgStorage::SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Created); change != WaveChange::Done) return change;
+    auto busy = Run("SELECT 1 FROM waves WHERE state IN ('frozen', 'seeded') AND id <> $1", Params().Int(id));
+    if (!busy) return EndStep(false);
+    if (PQntuples(busy.Get())) return Rollback(), WaveChange::Busy;
+    const bool ok =
+        Run("UPDATE waves SET state = 'frozen', frozen_at = $1, list_sha256 = $2, list_count = $3, "
+            "eligible_machines = $4 WHERE id = $5",
+            Params().Int(now).Text(frozen.sha256).Int(frozen.count).Int(frozen.machines).Int(id), PGRES_COMMAND_OK) &&
+        Run("INSERT INTO wave_files(wave_id, kind, body) VALUES($1, 'list', $2::bytea)",
+            Params().Int(id).Bytes(frozen.csv), PGRES_COMMAND_OK) &&
+        AddHardware(id, "eligible", frozen.hardware);
+    return EndStep(ok);
+}
+
+WaveChange PgStorage::SaveSeed(int64_t id, const std::string& seed, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Frozen); change != WaveChange::Done) return change;
+    return EndStep(static_cast<bool>(Run("UPDATE waves SET state = 'seeded', seed = $1, seeded_at = $2 WHERE id = $3",
+                                         Params().Text(seed).Int(now).Int(id), PGRES_COMMAND_OK)));
+}
+
+WaveChange PgStorage::SaveDraw(int64_t id, const DrawnWave& drawn, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Seeded); change != WaveChange::Done) return change;
+    std::vector<std::string> keys, accounts, codes;
+    std::vector<int64_t> withdrawn;
+    for (const auto& c : drawn.chosen)
+        keys.push_back(c.accountKey), accounts.push_back(c.account), codes.push_back(c.code), withdrawn.push_back(c.withdrawnAt);
+    const bool ok =
+        Run("UPDATE waves SET state = 'drawn', drawn_at = $1, result_sha256 = $2, chosen_machines = $3 WHERE id = $4",
+            Params().Int(now).Text(drawn.sha256).Int(static_cast<int64_t>(drawn.chosen.size())).Int(id),
+            PGRES_COMMAND_OK) &&
+        Run("INSERT INTO wave_files(wave_id, kind, body) VALUES($1, 'result', $2::bytea)",
+            Params().Int(id).Bytes(drawn.csv), PGRES_COMMAND_OK) &&
+        Run("INSERT INTO wave_chosen(account_key, wave_id, account, code, withdrawn_at) "
+            "SELECT k, $1, a, c, w FROM unnest($2::text[], $3::text[], $4::text[], $5::bigint[]) AS t(k, a, c, w)",
+            Params().Int(id).TextArray(keys).TextArray(accounts).TextArray(codes).IntArray(withdrawn),
+            PGRES_COMMAND_OK) &&
+        AddHardware(id, "chosen", drawn.hardware);
+    return EndStep(ok);
+}
+
+WaveChange PgStorage::Publish(int64_t id, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Drawn); change != WaveChange::Done) return change;
+    return EndStep(static_cast<bool>(Run("UPDATE waves SET state = 'published', published_at = $1 WHERE id = $2",
+                                         Params().Int(now).Int(id), PGRES_COMMAND_OK)));
+}
+
+std::optional<std::string> PgStorage::WaveFile(int64_t id, WaveFileKind kind) {
+    return Reading([&]() -> std::optional<std::string> {
+        if (!Connected()) return std::nullopt;
+        auto q = Run("SELECT body FROM wave_files WHERE wave_id = $1 AND kind = $2",
+                     Params().Int(id).Text(WaveFileName(kind)));
+        if (!q || PQntuples(q.Get()) == 0) return std::nullopt;
+        return Bytes(q.Get(), 0, 0);
+    });
+}
+
+std::optional<WaveCoverage> PgStorage::Coverage(int64_t id) {
+    return Reading([&]() -> std::optional<WaveCoverage> {
+        if (!Connected()) return std::nullopt;
+        auto totals = Run("SELECT eligible_machines, chosen_machines FROM waves WHERE id = $1", Params().Int(id));
+        auto q = Run("SELECT side, aspect, label, n FROM wave_hardware WHERE wave_id = $1", Params().Int(id));
+        if (!totals || !q || PQntuples(totals.Get()) == 0) return std::nullopt;
+        WaveCoverage c;
+        c.eligibleMachines = Int(totals.Get(), 0, 0);
+        c.chosenMachines = Int(totals.Get(), 0, 1);
+        for (int i = 0; i < PQntuples(q.Get()); ++i)
+            (Text(q.Get(), i, 0) == "chosen" ? c.chosen : c.eligible)[Text(q.Get(), i, 1)][Text(q.Get(), i, 2)] =
+                Int(q.Get(), i, 3);
+        return c;
+    });
+}
+
+bool PgStorage::WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) {
+    if (!Connected()) return false;
+    auto q = Run("SELECT account, account_key, code, wave_id, withdrawn_at FROM wave_chosen "
+                 "WHERE wave_id = $1 AND withdrawn_at = 0 ORDER BY account_key COLLATE \"C\"",
+                 Params().Int(id));
+    if (!q) return false;
+    for (int i = 0; i < PQntuples(q.Get()); ++i)
+        if (!sink({Text(q.Get(), i, 0), Text(q.Get(), i, 1), Text(q.Get(), i, 2), Int(q.Get(), i, 3), Int(q.Get(), i, 4)}))
+            return false;
+    return true;
+}
+
+std::optional<Draw::Standing> PgStorage::Standing(const std::string& accountKey) {
+    return Reading([&]() -> std::optional<Draw::Standing> {
+        if (!Connected()) return std::nullopt;
+        auto q = Run("SELECT EXISTS (SELECT 1 FROM enrolments WHERE account_key = $1), coalesce((SELECT c.wave_id "
+                     "FROM wave_chosen c JOIN waves w ON w.id = c.wave_id WHERE c.account_key = $1 AND "
+                     "c.withdrawn_at = 0 AND w.state = 'published'), 0)",
+                     Params().Text(accountKey));
+        if (!q) return std::nullopt;
+        return Draw::Standing{Text(q.Get(), 0, 0) == "t", Int(q.Get(), 0, 1)};
+    });
+}
+
+bool PgStorage::MarkWithdrawn(const std::string& accountKey, int64_t now) {
+    return Connected() && Run("UPDATE wave_chosen SET withdrawn_at = $1 WHERE account_key = $2 AND withdrawn_at = 0",
+                              Params().Int(now).Text(accountKey), PGRES_COMMAND_OK);
+}
 
 std::unique_ptr<Storage> OpenPostgresStorage(const std::string& url, std::string& error) {
     auto storage = std::make_unique<PgStorage>(url);

@@ -27,6 +27,9 @@ const char* const kSchema =
 const char* const kSchemaV3 =
 #include "sqlite_schema_v3.inc"
     ;
+const char* const kWaveSchema =
+#include "sqlite_waves.inc"
+    ;
 
 struct ConnectionTraits {
     using Handle = sqlite3*;
@@ -103,8 +106,27 @@ public:
     void SetFreeSpaceFloor(uint64_t bytes) override { m_floor = bytes; }
     std::string LastError() const override { return m_lastError; }
     std::string LastTiming() const override { return m_timing; }
+    std::optional<int64_t> CreateWave(const std::string& name, const std::string& params, int64_t now) override;
+    std::optional<std::vector<Draw::WaveRecord>> Waves() override;
+    std::optional<Draw::WaveRecord> Wave(int64_t id) override;
+    bool EligibleMachines(bool requireRegistered, const MachineSink& sink) override;
+    bool MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) override;
+    WaveChange SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) override;
+    WaveChange SaveSeed(int64_t id, const std::string& seed, int64_t now) override;
+    WaveChange SaveDraw(int64_t id, const DrawnWave& drawn, int64_t now) override;
+    WaveChange Publish(int64_t id, int64_t now) override;
+    std::optional<std::string> WaveFile(int64_t id, WaveFileKind kind) override;
+    std::optional<WaveCoverage> Coverage(int64_t id) override;
+    bool WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) override;
+    std::optional<Draw::Standing> Standing(const std::string& accountKey) override;
+    bool MarkWithdrawn(const std::string& accountKey, int64_t now) override;
 
 private:
+    // Opens a wave step's transaction and checks where the wave stands: Done when it may go on.
+    WaveChange BeginStep(int64_t id, Draw::WaveState from);
+    WaveChange EndStep(bool ok, const char* what);
+    bool AddHardware(int64_t id, const char* side, const HardwareCounts& counts);
+
     bool Exec(const char* sql);
     bool Fail(const char* what);
     bool MigrateFromVersion1();
@@ -326,7 +348,7 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
         Fail("schema");
         return false;
     }
-    if ((version < 3 && !Exec(kSchemaV3)) ||
+    if ((version < 3 && !Exec(kSchemaV3)) || !Exec(kWaveSchema) ||
         !Exec(("UPDATE schema_version SET version = " + std::to_string(kSchemaVersion)).c_str()) || !Exec("COMMIT")) {
         error = "the database is not writable: " + m_lastError;
         Fail("first write");
@@ -590,6 +612,221 @@ std::optional<std::vector<MalformedReport>> SqliteStorage::MalformedSamples() {
 }
 
 }  // namespace
+
+std::optional<int64_t> SqliteStorage::CreateWave(const std::string& name, const std::string& params, int64_t now) {
+    Stmt q;
+    if (!q.Prepare(m_db,
+                   "INSERT INTO waves(id, name, params, state, created_at) "
+                   "SELECT coalesce(max(id), 0) + 1, ?1, ?2, 'created', ?3 FROM waves RETURNING id") ||
+        q.Bind(1, name).Bind(2, params).Bind(3, now).Step() != SQLITE_ROW)
+        return Fail("wave"), std::nullopt;
+    const int64_t id = q.Int(0);
+    return q.Step() == SQLITE_DONE ? std::optional<int64_t>(id) : (Fail("wave"), std::nullopt);
+}
+
+std::optional<std::vector<Draw::WaveRecord>> SqliteStorage::Waves() {
+    Stmt q;
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kWaveColumns + " FROM waves ORDER BY id").c_str()))
+        return Fail("waves"), std::nullopt;
+    std::vector<Draw::WaveRecord> waves;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) waves.push_back(ReadWave(q));
+    if (rc != SQLITE_DONE) return Fail("waves"), std::nullopt;
+    return waves;
+}
+
+std::optional<Draw::WaveRecord> SqliteStorage::Wave(int64_t id) {
+    Stmt q;
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kWaveColumns + " FROM waves WHERE id = ?").c_str()))
+        return Fail("wave"), std::nullopt;
+    const int rc = q.Bind(1, id).Step();
+    if (rc == SQLITE_ROW) return ReadWave(q);
+    if (rc == SQLITE_DONE) return Draw::WaveRecord{};
+    return Fail("wave"), std::nullopt;
+}
+
+bool SqliteStorage::EligibleMachines(bool requireRegistered, const MachineSink& sink) {
+    // One read transaction: the list is the enrolments of one moment, whatever the writer commits meanwhile.
+    Stmt q;
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kMachineColumns +
+                          " FROM reports WHERE id IN (SELECT report_id FROM enrolments e WHERE NOT EXISTS "
+                          "(SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND (?1 = 0 OR EXISTS "
+                          "(SELECT 1 FROM accounts a WHERE a.account_key = e.account_key)))")
+                             .c_str()) ||
+        !Exec("BEGIN"))
+        return Fail("eligible");
+    q.Bind(1, int64_t{requireRegistered});
+    int rc;
+    ReportRow row;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        ReadReportRow(q, row);
+        sink(q.Text(kMachineKeyColumn), row.report);
+    }
+    if (rc != SQLITE_DONE) return Fail("eligible");
+    return Exec("COMMIT") || Fail("eligible");
+}
+
+bool SqliteStorage::MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) {
+    Stmt q;
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kMachineColumns +
+                          " FROM reports WHERE id = (SELECT report_id FROM enrolments WHERE account_key = ?)")
+                             .c_str()) ||
+        !Exec("BEGIN"))
+        return Fail("machines");
+    ReportRow row;
+    for (const auto& key : accountKeys) {
+        const int rc = q.Reset().Bind(1, key).Step();
+        if (rc == SQLITE_ROW) {
+            ReadReportRow(q, row);
+            sink(key, row.report);
+        } else if (rc != SQLITE_DONE) {
+            return Fail("machines");
+        }
+    }
+    return Exec("COMMIT") || Fail("machines");
+}
+
+WaveChange SqliteStorage::BeginStep(int64_t id, Draw::WaveState from) {
+    Stmt q;
+    if (!Exec("BEGIN IMMEDIATE")) return WaveChange::Failed;
+    if (!q.Prepare(m_db, "SELECT state FROM waves WHERE id = ?")) return Fail("wave"), WaveChange::Failed;
+    const int rc = q.Bind(1, id).Step();
+    WaveChange change = WaveChange::Done;
+    if (rc == SQLITE_DONE) change = WaveChange::NoWave;
+    else if (rc != SQLITE_ROW) return Fail("wave"), WaveChange::Failed;
+    else if (q.Text(0) != Draw::WaveStateName(from)) change = WaveChange::WrongState;
+    if (change != WaveChange::Done) Exec("ROLLBACK");
+    return change;
+}
+
+WaveChange SqliteStorage::EndStep(bool ok, const char* what) {
+    if (ok && Exec("COMMIT")) return WaveChange::Done;
+    Fail(what);
+    return WaveChange::Failed;
+}
+
+bool SqliteStorage::AddHardware(int64_t id, const char* side, const HardwareCounts& counts) {
+    Stmt q;
+    if (!q.Prepare(m_db, "INSERT INTO wave_hardware(wave_id, side, aspect, label, n) VALUES(?, ?, ?, ?, ?)")) return false;
+    for (const auto& [aspect, labels] : counts)
+        for (const auto& [label, n] : labels)
+            if (q.Reset().Bind(1, id).Bind(2, std::string_view(side)).Bind(3, aspect).Bind(4, label).Bind(5, n).Step() !=
+                SQLITE_DONE)
+                return false;
+    return true;
+}
+
+WaveChange SqliteStorage::SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Created); change != WaveChange::Done) return change;
+    Stmt busy, update, file;
+    if (!busy.Prepare(m_db, "SELECT 1 FROM waves WHERE state IN ('frozen', 'seeded') AND id <> ?"))
+        return EndStep(false, "freeze");
+    const int rc = busy.Bind(1, id).Step();
+    if (rc == SQLITE_ROW) return Exec("ROLLBACK"), WaveChange::Busy;
+    const bool ok =
+        rc == SQLITE_DONE &&
+        update.Prepare(m_db,
+                       "UPDATE waves SET state = 'frozen', frozen_at = ?, list_sha256 = ?, list_count = ?, "
+                       "eligible_machines = ? WHERE id = ?") &&
+        update.Bind(1, now).Bind(2, frozen.sha256).Bind(3, frozen.count).Bind(4, frozen.machines).Bind(5, id).Step() ==
+            SQLITE_DONE &&
+        file.Prepare(m_db, "INSERT INTO wave_files(wave_id, kind, body) VALUES(?, 'list', ?)") &&
+        file.Bind(1, id).BindBlob(2, frozen.csv).Step() == SQLITE_DONE && AddHardware(id, "eligible", frozen.hardware);
+    return EndStep(ok, "freeze");
+}
+
+WaveChange SqliteStorage::SaveSeed(int64_t id, const std::string& seed, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Frozen); change != WaveChange::Done) return change;
+    Stmt q;
+    const bool ok = q.Prepare(m_db, "UPDATE waves SET state = 'seeded', seed = ?, seeded_at = ? WHERE id = ?") &&
+                    q.Bind(1, seed).Bind(2, now).Bind(3, id).Step() == SQLITE_DONE;
+    return EndStep(ok, "seed");
+}
+
+WaveChange SqliteStorage::SaveDraw(int64_t id, const DrawnWave& drawn, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Seeded); change != WaveChange::Done) return change;
+    Stmt update, file, chosen;
+    bool ok = update.Prepare(m_db,
+                             "UPDATE waves SET state = 'drawn', drawn_at = ?, result_sha256 = ?, chosen_machines = ? "
+                             "WHERE id = ?") &&
+              update.Bind(1, now).Bind(2, drawn.sha256).Bind(3, static_cast<int64_t>(drawn.chosen.size())).Bind(4, id).Step() ==
+                  SQLITE_DONE &&
+              file.Prepare(m_db, "INSERT INTO wave_files(wave_id, kind, body) VALUES(?, 'result', ?)") &&
+              file.Bind(1, id).BindBlob(2, drawn.csv).Step() == SQLITE_DONE &&
+              chosen.Prepare(m_db,
+                             "INSERT INTO wave_chosen(account_key, wave_id, account, code, withdrawn_at) "
+                             "VALUES(?, ?, ?, ?, ?)") &&
+              AddHardware(id, "chosen", drawn.hardware);
+    for (size_t i = 0; ok && i < drawn.chosen.size(); ++i) {
+        const auto& c = drawn.chosen[i];
+        ok = chosen.Reset().Bind(1, c.accountKey).Bind(2, id).Bind(3, c.account).Bind(4, c.code).Bind(5, c.withdrawnAt).Step() ==
+             SQLITE_DONE;
+    }
+    return EndStep(ok, "draw");
+}
+
+WaveChange SqliteStorage::Publish(int64_t id, int64_t now) {
+    if (const auto change = BeginStep(id, Draw::WaveState::Drawn); change != WaveChange::Done) return change;
+    Stmt q;
+    const bool ok = q.Prepare(m_db, "UPDATE waves SET state = 'published', published_at = ? WHERE id = ?") &&
+                    q.Bind(1, now).Bind(2, id).Step() == SQLITE_DONE;
+    return EndStep(ok, "publish");
+}
+
+std::optional<std::string> SqliteStorage::WaveFile(int64_t id, WaveFileKind kind) {
+    Stmt q;
+    if (!q.Prepare(m_db, "SELECT body FROM wave_files WHERE wave_id = ? AND kind = ?")) return Fail("file"), std::nullopt;
+    const int rc = q.Bind(1, id).Bind(2, std::string_view(WaveFileName(kind))).Step();
+    if (rc != SQLITE_ROW) return Fail("file"), std::nullopt;
+    return q.Bytes(0);
+}
+
+std::optional<WaveCoverage> SqliteStorage::Coverage(int64_t id) {
+    Stmt totals, q;
+    if (!totals.Prepare(m_db, "SELECT eligible_machines, chosen_machines FROM waves WHERE id = ?") ||
+        totals.Bind(1, id).Step() != SQLITE_ROW ||
+        !q.Prepare(m_db, "SELECT side, aspect, label, n FROM wave_hardware WHERE wave_id = ?"))
+        return Fail("coverage"), std::nullopt;
+    WaveCoverage c;
+    c.eligibleMachines = totals.Int(0);
+    c.chosenMachines = totals.Int(1);
+    q.Bind(1, id);
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) (q.Text(0) == "chosen" ? c.chosen : c.eligible)[q.Text(1)][q.Text(2)] = q.Int(3);
+    if (rc != SQLITE_DONE) return Fail("coverage"), std::nullopt;
+    return c;
+}
+
+bool SqliteStorage::WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) {
+    Stmt q;
+    if (!q.Prepare(m_db,
+                   "SELECT account, account_key, code, wave_id, withdrawn_at FROM wave_chosen "
+                   "WHERE wave_id = ? AND withdrawn_at = 0 ORDER BY account_key"))
+        return Fail("codes");
+    q.Bind(1, id);
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW)
+        if (!sink({q.Text(0), q.Text(1), q.Text(2), q.Int(3), q.Int(4)})) return false;
+    return rc == SQLITE_DONE || Fail("codes");
+}
+
+std::optional<Draw::Standing> SqliteStorage::Standing(const std::string& accountKey) {
+    Stmt q;
+    if (!q.Prepare(m_db,
+                   "SELECT EXISTS (SELECT 1 FROM enrolments WHERE account_key = ?1), coalesce((SELECT c.wave_id "
+                   "FROM wave_chosen c JOIN waves w ON w.id = c.wave_id WHERE c.account_key = ?1 AND "
+                   "c.withdrawn_at = 0 AND w.state = 'published'), 0)") ||
+        q.Bind(1, accountKey).Step() != SQLITE_ROW)
+        return Fail("status"), std::nullopt;
+    return Draw::Standing{q.Int(0) != 0, q.Int(1)};
+}
+
+bool SqliteStorage::MarkWithdrawn(const std::string& accountKey, int64_t now) {
+    Stmt q;
+    return (q.Prepare(m_db, "UPDATE wave_chosen SET withdrawn_at = ? WHERE account_key = ? AND withdrawn_at = 0") &&
+            q.Bind(1, now).Bind(2, accountKey).Step() == SQLITE_DONE) ||
+           Fail("withdraw");
+}
 
 std::unique_ptr<Storage> OpenSqliteStorage(const std::string& path, std::string& error) {
     auto storage = std::make_unique<SqliteStorage>();
