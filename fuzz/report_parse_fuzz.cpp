@@ -1,5 +1,5 @@
 // The service's reading of a report over any body, declared UTF-8 or not: no crash, and what it accepts
-// is sound (an account of 1 to 64 characters, texts in UTF-8) and reads the same when sent again as UTF-8.
+// is sound (an account of 1 to 64 UTF-16 units, texts in UTF-8) and reads the same when sent again as UTF-8.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +7,7 @@
 #include "fuzz_check.h"
 #include "service/report_parse.h"
 #include "service/service_text.h"
+#include "text/text_encoding.h"
 #include "text/wire_contract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(result.report.has_value() == result.error.empty());
     if (!result.report) return 0;
     const Service::Report& r = *result.report;
-    FUZZ_CHECK(!r.account.empty() && ServiceText::CodePointCount(r.account) <= Service::kMaxAccountChars);
+    FUZZ_CHECK(!r.account.empty() && TextEncoding::Utf8ToUtf16(r.account).size() <= Service::kMaxAccountUnits);
     for (const std::string* text : {&r.account, &r.mac, &r.cpuName, &r.memoryMB, &r.displays, &r.resolution, &r.os,
                                     &r.computerName})
         FUZZ_CHECK(ServiceText::IsValidUtf8(*text));

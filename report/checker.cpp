@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <optional>
 #include <utility>
 
 #include "device/network_adapters.h"
@@ -50,6 +51,13 @@ CheckOutcome Checker::Check(const std::u16string& account, const std::u16string&
         m_display.ShowMessage(u"账号不一致！");
         return CheckOutcome::AccountMismatch;
     }
+    // A character the code page lacks would go out as '?' or a look-alike: two players whose names differ
+    // only there would become one account. Sized from the text: 64 double-byte characters take 128 bytes.
+    const std::optional<std::string> carried = TextEncoding::Utf16ToAnsiExact(trimmed);
+    if (!carried) {
+        m_display.ShowMessage(u"账号中含有无法识别的字符！");
+        return CheckOutcome::UncarriableAccount;
+    }
     CheckReport report;
     // A probe may throw (std::bad_alloc, a container's range check): the check ends as a failed survey,
     // and nothing escapes to the window procedure that called it. The next check surveys again.
@@ -63,8 +71,7 @@ CheckOutcome Checker::Check(const std::u16string& account, const std::u16string&
         m_display.ShowMessage(u"获取硬件信息失败！");
         return CheckOutcome::SurveyFailed;
     }
-    // Sized from the text: 64 double-byte characters need 128 bytes, and every one of them is kept.
-    report.account = TextEncoding::Utf16ToAnsi(trimmed);
+    report.account = *carried;
     WriteSurveyLog(report, m_log);
 
     const std::string payload = BuildReportJson(report);

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <future>
 
+#include "service/account_name.h"
 #include "service/identity.h"
 #include "service/pages.h"
+#include "service/report_charset.h"
 #include "service/report_parse.h"
 #include "service/service_text.h"
 
@@ -87,20 +89,6 @@ std::string CookieValue(const std::string& cookies, const std::string& name) {
 std::string FormValue(const std::string& body, const std::string& name) {
     for (auto& [key, value] : ServiceText::DecodePairs(body))
         if (key == name) return std::move(value);
-    return {};
-}
-
-// Why an account name cannot be registered; empty when it can.
-std::string AccountProblem(const std::string& name) {
-    if (!ServiceText::IsValidUtf8(name)) return "账号名不是有效的 UTF-8 文本";
-    if (name.empty()) return "请填写账号名";
-    if (ServiceText::CodePointCount(name) > kMaxAccountChars)
-        return "账号名太长，最多 " + std::to_string(kMaxAccountChars) + " 个字符";
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7f) return "账号名不能含有控制字符";
-    if (Identity::AccountKey(name).empty()) return "账号名不能只有空白或不可见字符";
-    const auto ansi = ServiceText::Utf8ToGb18030(name);
-    if (!ansi || ansi->size() > kMaxAccountBytesGb18030) return "账号名太长，检测程序无法填写";
     return {};
 }
 
@@ -287,7 +275,10 @@ HttpResponse ReportService::HandleAndWait(const HttpRequest& request) {
 
 void ReportService::PostReport(HttpRequest request, Reply reply) {
     if (request.body.size() > kMaxReportBody) return reply(TooLarge());
-    ParseResult parsed = ParseReport(request.body, ServiceText::DeclaresUtf8(Header(request, "content-type")));
+    const ServiceText::BodyCharset charset = ServiceText::ReadBodyCharset(Header(request, "content-type"));
+    ParseResult parsed;
+    if (charset.supported) parsed = ParseReport(request.body, charset.table);
+    else parsed.error = "charset " + charset.declared + " is not supported";
     std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
     if (!parsed.report || !problem.empty()) {
         // Counted, with a bounded sample kept; the sender's reply does not wait for it.
@@ -297,7 +288,7 @@ void ReportService::PostReport(HttpRequest request, Reply reply) {
         request.body.resize(std::min(request.body.size(), kMalformedSampleBytes));
         job.malformed = {std::move(request.body), request.remote, std::move(problem), m_clock()};
         Enqueue(std::move(job), true);
-        return reply(Json(400, 3, Replies::kMalformed));
+        return reply(charset.supported ? Json(400, 3, Replies::kMalformed) : Json(415, 3, Replies::kUnknownCharset));
     }
     WriteJob job;
     job.kind = WriteJob::Kind::Report;
@@ -382,7 +373,7 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
     };
     if (request.method != "POST") return finish(200, {}, false);
     const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
-    std::string notice = AccountProblem(name);
+    std::string notice = RegistrationProblem(name);
     if (!notice.empty()) return finish(400, notice, false);
     WriteJob job;
     job.kind = WriteJob::Kind::Register;

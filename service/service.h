@@ -54,7 +54,6 @@ struct ServiceOptions {
 };
 
 constexpr size_t kMaxReportBody = 16 * 1024;
-constexpr size_t kMaxAccountBytesGb18030 = 127;  // what the checker's box can send
 constexpr const char* kReportPath = "/act/score/pcinfo/add";
 
 // The replies the checker shows. Each is the last member of the reply object, short and without anything
@@ -69,6 +68,7 @@ constexpr const char* kNotRegistered = "此账号尚未注册，请先注册账�
 constexpr const char* kServerError = "服务器忙，请稍后再试";
 constexpr const char* kTimeout = "提交超时，请检查网络后重试";
 constexpr const char* kEncoding = "不支持压缩的数据，请使用官方检测程序";
+constexpr const char* kUnknownCharset = "不支持所声明的字符编码，请使用官方检测程序";
 constexpr const char* kTooMany = "提交过于频繁，请稍后再试";
 }  // namespace Replies
 

@@ -34,6 +34,10 @@ enum Position : size_t {
     kPositionCount
 };
 
+// The account box holds at most this many UTF-16 code units; a report's account and a registered name are
+// held to the same bound, so whatever the box holds can be registered and reported.
+constexpr size_t kAccountBoxUnits = 64;
+
 enum class JsonType { String, Integer };
 
 constexpr JsonType TypeAt(size_t position) {

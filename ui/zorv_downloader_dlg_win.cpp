@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "skin/skin_image.h"
 #include "skin/skin_layout.h"
+#include "text/wire_contract.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ bool CZorvDownloaderDlg::CreateAccountBox(CCommEditEx& box, UINT id) {
     box.SetBackColor(kEditBack);
     box.m_clrText = kEditText;
     box.m_nEditHeight = 18;
-    box.LimitEditText(64);
+    // The same bound registration and the service hold account names to.
+    box.LimitEditText(static_cast<int>(WireContract::kAccountBoxUnits));
     box.EnableBoth(TRUE);
     box.SetEditFont(&m_fontEdit, TRUE);
     return true;

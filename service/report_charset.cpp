@@ -1,0 +1,98 @@
+#include "service/report_charset.h"
+
+#include <array>
+#include <map>
+#include <mutex>
+
+#include "service/service_text.h"
+#include "text/code_page.h"
+
+namespace ServiceText {
+
+namespace {
+
+// Which bytes iconv's single-byte table defines, worked out once per table.
+const std::array<bool, 256>& DefinedBytes(const Charset::CodePageName& charset) {
+    static std::mutex lock;
+    static std::map<unsigned, std::array<bool, 256>> tables;
+    std::lock_guard<std::mutex> hold(lock);
+    auto [it, fresh] = tables.try_emplace(charset.codePage);
+    if (fresh)
+        for (int b = 0; b < 256; ++b)
+            it->second[b] = FromTable(std::string(1, static_cast<char>(b)), std::string(charset.iconvName).c_str()).has_value();
+    return it->second;
+}
+
+// Windows reads a byte its single-byte table leaves undefined from 0x80 to 0x9F as the C1 control of the
+// same number (0x81 of 1252 is U+0081), and the checker carries that character; iconv refuses the byte.
+// Runs of defined bytes go to iconv whole, so a stateful table (1255, 1258) still joins letter and mark.
+std::optional<std::string> FromSingleByteTable(std::string_view body, const Charset::CodePageName& charset) {
+    const std::array<bool, 256>& defined = DefinedBytes(charset);
+    const std::string table(charset.iconvName);
+    std::string out;
+    size_t run = 0;
+    for (size_t i = 0; i <= body.size(); ++i) {
+        const unsigned char c = i < body.size() ? static_cast<unsigned char>(body[i]) : 0;
+        if (i < body.size() && defined[c]) continue;
+        if (i > run) {
+            auto text = FromTable(body.substr(run, i - run), table.c_str());
+            if (!text) return std::nullopt;
+            out += *text;
+        }
+        if (i == body.size()) break;
+        if (c < 0x80 || c > 0x9F) return std::nullopt;
+        out += static_cast<char>(0xC2);
+        out += static_cast<char>(c);
+        run = i + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> CharsetParameter(std::string_view contentType) {
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    };
+    size_t start = contentType.find(';');
+    while (start != std::string_view::npos) {
+        const size_t end = contentType.find(';', start + 1);
+        const std::string_view parameter =
+            contentType.substr(start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
+        const size_t equals = parameter.find('=');
+        if (equals != std::string_view::npos && lower(Trim(parameter.substr(0, equals))) == "charset") {
+            std::string value = Trim(parameter.substr(equals + 1));
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+            return value;
+        }
+        start = end;
+    }
+    return std::nullopt;
+}
+
+BodyCharset ReadBodyCharset(std::string_view contentType) {
+    BodyCharset charset;
+    const auto name = CharsetParameter(contentType);
+    if (!name) return charset;
+    charset.declared = name->substr(0, 40);
+    charset.table = Charset::ForName(*name);
+    charset.supported = charset.table != nullptr;
+    return charset;
+}
+
+std::optional<std::string> DecodeBody(std::string_view body, const Charset::CodePageName* charset) {
+    if (!charset || charset->codePage == 936) return Gb18030ToUtf8(body);
+    if (charset->codePage == Charset::kUtf8) {
+        if (!IsValidUtf8(body)) return std::nullopt;
+        return std::string(body);
+    }
+    const bool doubleByte = CodePage::IsLeadByteOf(charset->codePage, 0x81);
+    auto text = doubleByte ? FromTable(body, std::string(charset->iconvName).c_str())
+                           : FromSingleByteTable(body, *charset);
+    if (!text || !IsValidUtf8(*text)) return std::nullopt;
+    return text;
+}
+
+}  // namespace ServiceText
