@@ -10,6 +10,7 @@
 //   winprobe focus TITLE            the control id of the focused window in TITLE's thread (0 if none)
 //   winprobe responds TITLE MS      1 when the window answers a message within MS, else 0
 //   winprobe kill TITLE             end the process that owns the window
+//   winprobe acp                    the system's ANSI code page
 //   winprobe hold MS                keep a hidden window (and so Wine's desktop process) alive for up to MS,
 //                                   or until 'winprobe release'
 //   winprobe release                end a hold
@@ -190,6 +191,10 @@ int Run(int argc, wchar_t** argv) {
             SetEvent(release);
             CloseHandle(release);
         }
+        return 0;
+    }
+    if (command == L"acp") {
+        std::printf("%u\n", GetACP());
         return 0;
     }
     if (command == L"screen") {
