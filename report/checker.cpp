@@ -7,6 +7,7 @@
 
 #include "device/network_adapters.h"
 #include "report/report_text.h"
+#include "text/charset.h"
 #include "text/text_encoding.h"
 
 std::u16string TrimAccount(const std::u16string& text) {
@@ -53,7 +54,10 @@ CheckOutcome Checker::Check(const std::u16string& account, const std::u16string&
     }
     // A character the code page lacks would go out as '?' or a look-alike: two players whose names differ
     // only there would become one account. Sized from the text: 64 double-byte characters take 128 bytes.
-    const std::optional<std::string> carried = TextEncoding::Utf16ToAnsiExact(trimmed);
+    // A private-use character (the user-defined areas) means something only on this machine.
+    const bool privateUse = std::any_of(trimmed.begin(), trimmed.end(), Charset::IsPrivateUse);
+    const std::optional<std::string> carried =
+        privateUse ? std::nullopt : TextEncoding::Utf16ToAnsiExact(trimmed);
     if (!carried) {
         m_display.ShowMessage(u"账号中含有无法识别的字符！");
         return CheckOutcome::UncarriableAccount;

@@ -5,6 +5,7 @@
 #include "service/identity.h"
 #include "service/report_parse.h"
 #include "service/service_text.h"
+#include "text/charset.h"
 #include "text/text_encoding.h"
 
 namespace Service {
@@ -30,8 +31,16 @@ std::string RegistrationProblem(const std::string& name) {
     if (units.size() > kMaxAccountUnits)
         return "账号名太长：检测程序的输入框最多容纳 " + std::to_string(kMaxAccountUnits) +
                " 个字符（表情符号等少数字符各占两个），此账号名占 " + std::to_string(units.size()) + " 个";
-    for (char16_t c : units)
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t c = units[i];
         if (IsControl(c)) return "账号名中的字符 " + CodePointLabel(c) + " 是控制字符，检测程序无法发送";
+        if (Charset::IsPrivateUse(c)) {
+            const char32_t code = c < 0xD800 || i + 1 == units.size()
+                                      ? c
+                                      : 0x10000 + ((char32_t(c) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            return "账号名中的字符 " + CodePointLabel(code) + " 是自造字，检测程序无法发送";
+        }
+    }
     if (Identity::AccountKey(name).empty()) return "账号名不能只有空白或不可见字符";
     return {};
 }

@@ -1,5 +1,6 @@
 #include "service/report_charset.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <mutex>
@@ -11,7 +12,7 @@ namespace ServiceText {
 
 namespace {
 
-// Which bytes iconv's single-byte table defines, worked out once per table.
+// Which single bytes (not lead bytes) iconv's table reads as a character, worked out once per table.
 const std::array<bool, 256>& DefinedBytes(const Charset::CodePageName& charset) {
     static std::mutex lock;
     static std::map<unsigned, std::array<bool, 256>> tables;
@@ -23,29 +24,34 @@ const std::array<bool, 256>& DefinedBytes(const Charset::CodePageName& charset) 
     return it->second;
 }
 
-// Windows reads a byte its single-byte table leaves undefined from 0x80 to 0x9F as the C1 control of the
-// same number (0x81 of 1252 is U+0081), and the checker carries that character; iconv refuses the byte.
-// Runs of defined bytes go to iconv whole, so a stateful table (1255, 1258) still joins letter and mark.
-std::optional<std::string> FromSingleByteTable(std::string_view body, const Charset::CodePageName& charset) {
+// Windows reads a single byte from 0x80 to 0x9F that its table leaves undefined as the C1 control of the
+// same number (0x81 of 1252, 0x80 of 932), and the checker carries that character; iconv refuses the byte.
+// The body is walked by characters (a lead byte takes the next byte with it), and the runs between such
+// bytes go to iconv whole, so a stateful table (1255, 1258) still joins letter and mark.
+std::optional<std::string> FromWindowsTable(std::string_view body, const Charset::CodePageName& charset) {
     const std::array<bool, 256>& defined = DefinedBytes(charset);
     const std::string table(charset.iconvName);
     std::string out;
     size_t run = 0;
-    for (size_t i = 0; i <= body.size(); ++i) {
-        const unsigned char c = i < body.size() ? static_cast<unsigned char>(body[i]) : 0;
-        if (i < body.size() && defined[c]) continue;
+    size_t i = 0;
+    while (true) {
+        while (i < body.size()) {
+            const unsigned char c = static_cast<unsigned char>(body[i]);
+            if (CodePage::IsLeadByteOf(charset.codePage, c)) i += 2;
+            else if (defined[c] || c < 0x80 || c > 0x9F) ++i;
+            else break;
+        }
+        i = std::min(i, body.size());
         if (i > run) {
             auto text = FromTable(body.substr(run, i - run), table.c_str());
             if (!text) return std::nullopt;
             out += *text;
         }
-        if (i == body.size()) break;
-        if (c < 0x80 || c > 0x9F) return std::nullopt;
+        if (i == body.size()) return out;
         out += static_cast<char>(0xC2);
-        out += static_cast<char>(c);
-        run = i + 1;
+        out += body[i];
+        run = ++i;
     }
-    return out;
 }
 
 }  // namespace
@@ -88,9 +94,7 @@ std::optional<std::string> DecodeBody(std::string_view body, const Charset::Code
         if (!IsValidUtf8(body)) return std::nullopt;
         return std::string(body);
     }
-    const bool doubleByte = CodePage::IsLeadByteOf(charset->codePage, 0x81);
-    auto text = doubleByte ? FromTable(body, std::string(charset->iconvName).c_str())
-                           : FromSingleByteTable(body, *charset);
+    auto text = FromWindowsTable(body, *charset);
     if (!text || !IsValidUtf8(*text)) return std::nullopt;
     return text;
 }

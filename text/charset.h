@@ -34,6 +34,11 @@ std::string DeclaredName(unsigned codePage);
 // "; charset=NAME" after it on every other code page.
 std::string ContentTypeLine(unsigned codePage);
 
+// A UTF-16 unit of a private-use character (U+E000–U+F8FF, or the high surrogate of planes 15 and 16).
+// The code pages' user-defined areas map to these: such a character looks like something only with the
+// player's own font, so nobody else can read it as what was typed, and no table outside Windows has them.
+constexpr bool IsPrivateUse(char16_t unit) { return (unit >= 0xE000 && unit <= 0xF8FF) || (unit >= 0xDB80 && unit <= 0xDBFF); }
+
 // A declared charset name, in any case, with the aliases browsers and libraries write for the same tables
 // (GBK, gb2312, cp950, windows-31j, ks_c_5601-1987, latin1, utf8 …): its entry, or null when it names
 // nothing in the table.

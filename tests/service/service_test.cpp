@@ -303,6 +303,8 @@ TEST(Register, AccountNamesAreCheckedAndUnique) {
         {"not UTF-8", "account=%CD%E6", 400, "UTF-8"},
         {"control character", "account=a%01b", 400, "字符 U+0001 是控制字符"},
         {"a C1 control character", "account=a%C2%85b", 400, "字符 U+0085 是控制字符"},
+        {"a private-use character", "account=a%EE%80%80", 400, "字符 U+E000 是自造字"},
+        {"one beyond the planes' private use", "account=a%F3%B0%80%80", 400, "字符 U+F0000 是自造字"},
         {"a double quote: the checker escapes it", "account=a%22b", 200, "注册成功"},
         {"a backslash too", "account=a%5Cb", 200, "注册成功"},
         {"full-width spelling of a registered name", "account=%EF%BD%90layer1", 409, "已被注册"},

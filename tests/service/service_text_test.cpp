@@ -132,6 +132,8 @@ TEST(ServiceText, TheDeclaredCharsetChoosesTheTable) {
     EXPECT_EQ(DecodeBody("\xA5\x78\xFF", Charset::ForCodePage(950)), std::nullopt);
     // Windows reads the bytes its single-byte tables leave undefined as the C1 control of the same number.
     EXPECT_EQ(DecodeBody("\x81", Charset::ForCodePage(1252)), "\xC2\x81");
+    // In 932 a lone 0x80 is U+0080; after a lead byte it is the second byte of ÷ (81 80).
+    EXPECT_EQ(DecodeBody("\x80\x81\x80", Charset::ForCodePage(932)), "\xC2\x80\xC3\xB7");
 }
 
 TEST(ServiceText, HtmlEscapeCoversEveryMarkupCharacter) {

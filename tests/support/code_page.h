@@ -41,7 +41,8 @@ inline std::vector<unsigned> AnsiCodePageNumbers() {
 
 // Every character of the system's ANSI code page, as a player types it: each byte and each lead byte with
 // each second byte that the code page reads as one character and writes back as the same bytes. On UTF-8
-// (65001), every character of the Basic Multilingual Plane and every 17th beyond it.
+// (65001), every character of the Basic Multilingual Plane and every 17th beyond it. Private-use characters
+// are left out: the check refuses them on every code page.
 inline std::vector<std::u16string> CodePageCharacters() {
     std::vector<std::u16string> typed;
     const auto keep = [&typed](const std::string& bytes) {
@@ -49,11 +50,13 @@ inline std::vector<std::u16string> CodePageCharacters() {
         // One character, which the conversion back gives as these bytes exactly (a U+FFFD or '?' for an
         // unmapped byte never does).
         if (wide.empty() || wide.size() > 2 || (wide.size() == 2 && (wide[0] < 0xD800 || wide[0] > 0xDBFF))) return;
+        // The user-defined areas (private use): the check refuses them whatever the code page.
+        if (Charset::IsPrivateUse(wide[0])) return;
         if (TextEncoding::Utf16ToAnsi(wide) == bytes && (wide != u"?" || bytes == "?")) typed.push_back(wide);
     };
     if (TextEncoding::AnsiCodePage() == 65001) {
         for (char32_t c = 1; c <= 0x10FFFF; c += c < 0x10000 ? 1 : 17) {
-            if (c >= 0xD800 && c <= 0xDFFF) continue;
+            if ((c >= 0xD800 && c <= 0xDFFF) || (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000) continue;
             typed.push_back(c < 0x10000 ? std::u16string(1, static_cast<char16_t>(c))
                                         : std::u16string{static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
                                                          static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))});

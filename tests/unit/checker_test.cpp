@@ -182,6 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"thai_cp936", u"\u0E01a", u"\u0E01a", CheckOutcome::UncarriableAccount,
                     u"账号中含有无法识别的字符！"},
         RefusedCase{"lone_surrogate", u"a\xD800", u"a\xD800", CheckOutcome::UncarriableAccount,
+                    u"账号中含有无法识别的字符！"},
+        // Code page 936 maps its user-defined area to U+E000 on, and only this machine's font knows it.
+        RefusedCase{"private_use", u"a\uE000", u"a\uE000", CheckOutcome::UncarriableAccount,
                     u"账号中含有无法识别的字符！"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.label); });
 
