@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "service/report_charset.h"
+#include "service/domain/report_charset.h"
 #include "text/charset.h"
 #include "text/text_encoding.h"
 #include "text/wire_contract.h"

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "service/report_charset.h"
-#include "service/service_text.h"
+#include "service/domain/report_charset.h"
+#include "service/domain/service_text.h"
+#include "service/http/form.h"
 
 namespace {
 
@@ -171,7 +172,7 @@ TEST(ServiceText, UrlDecode) {
     };
     for (const auto& [in, out] : cases) {
         SCOPED_TRACE(in);
-        EXPECT_EQ(UrlDecode(in), out);
+        EXPECT_EQ(Service::Http::UrlDecode(in), out);
     }
 }
 

@@ -1,0 +1,386 @@
+#include "service/app/service.h"
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+
+#include "service/domain/account_name.h"
+#include "service/domain/identity.h"
+#include "service/domain/report_charset.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/rules.h"
+#include "service/domain/service_text.h"
+#include "service/http/form.h"
+#include "service/pages/pages.h"
+
+namespace Service {
+
+namespace {
+
+using Http::CookieValue;
+using Http::FormValue;
+using Http::Header;
+const char* const kHtml = "text/html; charset=utf-8";
+constexpr const char* kCookie = "zorv_admin";
+
+// Pages carry no scripts and load nothing: a script smuggled into a report could not run even if escaping
+// failed somewhere.
+void SecureHtml(HttpResponse& response) {
+    response.headers.emplace("Content-Security-Policy",
+                             "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
+                             "frame-ancestors 'none'; base-uri 'none'");
+    response.headers.emplace("X-Content-Type-Options", "nosniff");
+    response.headers.emplace("Referrer-Policy", "no-referrer");
+}
+
+HttpResponse Json(const ReplySpec& spec) {
+    HttpResponse r;
+    r.status = spec.status;
+    r.contentType = kJsonType;
+    r.body = spec.Body();
+    return r;
+}
+
+HttpResponse PlainError(int status) {
+    HttpResponse r;
+    r.status = status;
+    r.contentType = "text/plain; charset=utf-8";
+    r.body = Replies::kServerError;
+    return r;
+}
+
+bool SameSecret(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    unsigned char diff = 0;
+    for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+}  // namespace
+
+Refusals ReportRefusals() {
+    Refusals r;
+    r.contentType = kJsonType;
+    r.malformed = Refusal::kMalformed.Body();
+    r.timeout = Refusal::kTimeout.Body();
+    r.tooLarge = Refusal::kTooLarge.Body();
+    r.compressed = Refusal::kCompressed.Body();
+    r.tooMany = Refusal::kTooMany.Body();
+    r.busy = Refusal::kBusy.Body();
+    return r;
+}
+
+std::string BenchReply() { return ReplyTo(Outcome::Success).Body(); }
+
+ReportService::ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<Storage> reader,
+                             ServiceOptions options, Clock clock)
+    : m_writer(std::move(writer)), m_reader(std::move(reader)), m_options(std::move(options)), m_clock(std::move(clock)) {
+    if (!m_clock)
+        m_clock = [] {
+            return static_cast<int64_t>(
+                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                    .count());
+        };
+    m_writerThread = std::thread([this] { WriterLoop(); });
+    m_readerThread = std::thread([this] { ReaderLoop(); });
+}
+
+ReportService::~ReportService() {
+    {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        m_stopping = true;
+    }
+    m_writeReady.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        m_readStopping = true;
+    }
+    m_readReady.notify_all();
+    m_writerThread.join();
+    m_readerThread.join();
+}
+
+bool ReportService::Enqueue(WriteJob job) {
+    // Reports and malformed bodies count against the bound; registrations and flushes are few.
+    const bool counted = std::holds_alternative<ReportJob>(job) || std::holds_alternative<MalformedJob>(job);
+    {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        if (m_stopping || (counted && m_pendingReports >= m_options.maxPending)) return false;
+        if (counted) ++m_pendingReports;
+        m_writes.push_back(std::move(job));
+    }
+    m_writeReady.notify_one();
+    return true;
+}
+
+// The single writer: everything queued goes into one transaction and one fsync; only then is anyone answered.
+void ReportService::WriterLoop() {
+    for (;;) {
+        std::vector<WriteJob> jobs;
+        {
+            std::unique_lock<std::mutex> lock(m_writeMutex);
+            m_writeReady.wait(lock, [this] { return m_stopping || !m_writes.empty(); });
+            if (m_writes.empty()) return;  // stopping with nothing left
+            size_t counted = 0;
+            while (!m_writes.empty() && counted < m_options.maxBatch) {
+                const WriteJob& next = m_writes.front();
+                if (std::holds_alternative<ReportJob>(next) || std::holds_alternative<MalformedJob>(next)) ++counted;
+                jobs.push_back(std::move(m_writes.front()));
+                m_writes.pop_front();
+            }
+            m_pendingReports -= counted;
+        }
+        Write(jobs);
+        // Logged when it changes: a lost SQLite file stays lost, a PostgreSQL server may come back.
+        const bool healthy = m_writer->Healthy();
+        if (healthy == m_reportedBroken && m_options.log)
+            m_options.log(healthy ? std::string("database: available again")
+                                  : "database: " + m_writer->LastError() + "; no report is accepted while it lasts");
+        m_reportedBroken = !healthy;
+    }
+}
+
+void ReportService::Write(std::vector<WriteJob>& jobs) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Batch batch;
+    batch.requireRegistered = m_options.requireRegistered;
+    std::vector<ReportJob*> reportJobs;
+    for (auto& job : jobs) {
+        if (auto* r = std::get_if<ReportJob>(&job)) {
+            batch.reports.push_back(std::move(r->report));
+            reportJobs.push_back(r);
+        } else if (auto* m = std::get_if<MalformedJob>(&job)) {
+            batch.malformed.push_back(std::move(m->malformed));
+        }
+    }
+    std::optional<std::vector<Outcome>> outcomes;
+    if (!batch.reports.empty() || !batch.malformed.empty()) outcomes = m_writer->Apply(batch);
+    const auto applied = Clock::now();
+    for (size_t i = 0; i < reportJobs.size(); ++i)
+        reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
+    for (auto& job : jobs) {
+        if (auto* r = std::get_if<RegistrationJob>(&job)) r->done(m_writer->Register(r->name, r->accountKey, r->remote, r->at));
+        else if (auto* f = std::get_if<FlushJob>(&job)) f->done();
+    }
+    if (m_options.timing && !batch.reports.empty()) {
+        auto us = [](Clock::duration d) { return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(d).count()); };
+        // Parse and identity run on the I/O threads as requests arrive: their sums since the last batch.
+        const auto parse = m_parseNs.exchange(0) / 1000, identity = m_identityNs.exchange(0) / 1000;
+        m_options.timing("batch " + std::to_string(batch.reports.size()) + " parse_us " + std::to_string(parse) +
+                         " identity_us " + std::to_string(identity) + " apply_us " + us(applied - start) + " " +
+                         m_writer->LastTiming());
+    }
+}
+
+void ReportService::ReaderLoop() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock<std::mutex> lock(m_readMutex);
+            m_readReady.wait(lock, [this] { return m_readStopping || !m_reads.empty(); });
+            if (m_reads.empty()) return;
+            work = std::move(m_reads.front());
+            m_reads.pop_front();
+        }
+        work();
+    }
+}
+
+void ReportService::Flush() {
+    std::promise<void> flushed;
+    if (Enqueue(FlushJob{[&flushed] { flushed.set_value(); }})) flushed.get_future().wait();
+}
+
+bool ReportService::RunBlocking(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(m_readMutex);
+        // Admin work only: a short queue is plenty, and a flood of it cannot pile up.
+        if (m_readStopping || m_reads.size() >= 64) return false;
+        m_reads.push_back(std::move(work));
+    }
+    m_readReady.notify_one();
+    return true;
+}
+
+HttpResponse ReportService::TooLarge() { return Json(Refusal::kTooLarge); }
+
+void ReportService::Handle(HttpRequest request, Reply reply) {
+    if (request.path == kReportPath) {
+        if (request.method == "POST") return PostReport(std::move(request), std::move(reply));
+        HttpResponse r = Json(Refusal::kWrongMethod);
+        r.headers.emplace("Allow", "POST");
+        return reply(std::move(r));
+    }
+    if (request.path == "/register" && (request.method == "GET" || request.method == "POST"))
+        return RegisterPage(std::move(request), std::move(reply));
+    if (request.path == "/" && request.method == "GET") return Dashboard(request, std::move(reply));
+    if (request.path == "/reports.csv" && request.method == "GET") return ReportsCsv(request, std::move(reply));
+    HttpResponse r;
+    r.status = 404;
+    r.contentType = "text/plain; charset=utf-8";
+    r.body = "not found\n";
+    reply(std::move(r));
+}
+
+HttpResponse ReportService::HandleAndWait(const HttpRequest& request) {
+    std::promise<HttpResponse> promise;
+    auto future = promise.get_future();
+    Handle(request, [&promise](HttpResponse r) { promise.set_value(std::move(r)); });
+    HttpResponse response = future.get();
+    if (response.stream) {
+        std::promise<bool> done;
+        auto finished = done.get_future();
+        auto stream = std::move(response.stream);
+        std::string& body = response.body;
+        if (!RunBlocking([&] {
+                done.set_value(stream([&body](std::string_view piece) {
+                    body.append(piece);
+                    return true;
+                }));
+            }))
+            return PlainError(503);
+        if (!finished.get()) response.status = 500;  // cut off: a socket would have been closed early
+    }
+    return response;
+}
+
+void ReportService::PostReport(HttpRequest request, Reply reply) {
+    if (request.body.size() > kMaxReportBody) return reply(TooLarge());
+    const auto t0 = std::chrono::steady_clock::now();
+    const ServiceText::BodyCharset charset = ServiceText::ReadBodyCharset(Header(request, "content-type"));
+    ParseResult parsed;
+    if (charset.supported) parsed = ParseReport(request.body, charset.table);
+    else parsed.error = "charset " + charset.declared + " is not supported";
+    const auto t1 = std::chrono::steady_clock::now();
+    std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
+    if (!parsed.report || !problem.empty()) {
+        // Counted, with a bounded sample kept; the sender's reply does not wait for it.
+        // Only the sample's bytes are held, and a flood beyond the queue's bound goes unrecorded.
+        request.body.resize(std::min(request.body.size(), kMalformedSampleBytes));
+        Enqueue(MalformedJob{{std::move(request.body), request.remote, std::move(problem), m_clock()}});
+        return reply(Json(charset.supported ? Refusal::kMalformed : Refusal::kUnknownCharset));
+    }
+    PendingReport p = Prepare(std::move(*parsed.report), std::move(request.body), request.remote, m_clock());
+    if (m_options.timing) {
+        const auto t2 = std::chrono::steady_clock::now();
+        m_parseNs += std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
+        m_identityNs += std::chrono::duration_cast<std::chrono::nanoseconds>(t2 - t1).count();
+    }
+    if (p.accountKey.empty()) return reply(Json(Refusal::kMalformed));
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    auto done = [shared](std::optional<Outcome> outcome) { (*shared)(Json(ReplyTo(outcome))); };
+    if (!Enqueue(ReportJob{std::move(p), done})) done(std::nullopt);
+}
+
+bool ReportService::IsAdmin(const HttpRequest& request, bool& fromQuery) const {
+    fromQuery = false;
+    const std::string& token = m_options.adminToken;
+    if (token.empty()) return false;
+    auto q = request.query.find("token");
+    if (q != request.query.end() && SameSecret(q->second, token)) {
+        fromQuery = true;
+        return true;
+    }
+    if (SameSecret(CookieValue(Header(request, "cookie"), kCookie), token)) return true;
+    if (SameSecret(Header(request, "x-admin-token"), token)) return true;
+    const std::string auth = Header(request, "authorization");
+    return auth.rfind("Bearer ", 0) == 0 && SameSecret(auth.substr(7), token);
+}
+
+HttpResponse ReportService::Refused() const {
+    HttpResponse r;
+    r.status = 401;
+    r.contentType = kHtml;
+    r.body = RenderRefusedPage();
+    SecureHtml(r);
+    return r;
+}
+
+namespace {
+// Once the token came in the address, a cookie lets the links on the page work without it.
+void RememberAdmin(HttpResponse& r, bool fromQuery, const std::string& token) {
+    if (fromQuery)
+        r.headers.emplace("Set-Cookie", std::string(kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    r.headers.emplace("Cache-Control", "no-store");
+}
+}  // namespace
+
+void ReportService::RegisterPage(HttpRequest request, Reply reply) {
+    bool fromQuery = false;
+    const bool admin = IsAdmin(request, fromQuery);
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    // The page, once the registration (if any) is decided: the account list is read on the reader thread.
+    auto finish = [this, admin, fromQuery, shared](int status, std::string notice, bool good) {
+        auto render = [this, admin, fromQuery, shared, status, notice, good] {
+            HttpResponse r;
+            r.status = status;
+            r.contentType = kHtml;
+            std::optional<std::vector<AccountRow>> accounts;
+            if (admin) {
+                accounts = m_reader->Accounts();
+                RememberAdmin(r, fromQuery, m_options.adminToken);
+            }
+            r.body = RenderRegisterPage(notice, good, accounts ? &*accounts : nullptr);
+            SecureHtml(r);
+            (*shared)(std::move(r));
+        };
+        // Only the admin's page reads the database; the players' page is rendered where it is.
+        if (!admin) return render();
+        if (!RunBlocking(render)) (*shared)(PlainError(503));
+    };
+    if (request.method != "POST") return finish(200, {}, false);
+    const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
+    std::string notice = RegistrationProblem(name);
+    if (!notice.empty()) return finish(400, notice, false);
+    auto registered = [finish, name](RegisterResult result) {
+        switch (result) {
+        case RegisterResult::Registered: return finish(200, "注册成功：" + name, true);
+        case RegisterResult::Duplicate: return finish(409, "该账号名已被注册：" + name, false);
+        case RegisterResult::Failed: return finish(503, Replies::kServerError, false);
+        }
+    };
+    if (!Enqueue(RegistrationJob{name, Identity::AccountKey(name), request.remote, m_clock(), registered}))
+        finish(503, Replies::kServerError, false);
+}
+
+void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
+    bool fromQuery = false;
+    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    auto shared = std::make_shared<Reply>(std::move(reply));
+    const bool taken = RunBlocking([this, shared, fromQuery] {
+        const auto data = m_reader->Dashboard();
+        if (!data) return (*shared)(PlainError(503));
+        HttpResponse r;
+        r.contentType = kHtml;
+        r.body = RenderDashboard(*data);
+        RememberAdmin(r, fromQuery, m_options.adminToken);
+        SecureHtml(r);
+        (*shared)(std::move(r));
+    });
+    if (!taken) (*shared)(PlainError(503));
+}
+
+void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
+    bool fromQuery = false;
+    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    HttpResponse r;
+    r.contentType = "text/csv; charset=utf-8";
+    r.headers.emplace("Content-Disposition", "attachment; filename=\"reports.csv\"");
+    RememberAdmin(r, fromQuery, m_options.adminToken);
+    // Read and written a piece at a time: memory stays the same whatever the number of reports.
+    r.stream = [this](const ChunkWriter& write) {
+        std::string piece = ReportsCsvHeader();
+        const bool ok = m_reader->Export([&](const ReportRow& row) {
+            piece += ReportsCsvLine(row);
+            if (piece.size() < 64 * 1024) return true;
+            const bool written = write(piece);
+            piece.clear();
+            return written;
+        });
+        return ok && write(piece);
+    };
+    reply(std::move(r));
+}
+
+}  // namespace Service

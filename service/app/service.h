@@ -1,0 +1,120 @@
+#pragma once
+// The report service's request handling, apart from any socket: a request in, a reply out, later. Nothing here
+// runs on the caller's thread for long: reports go to one writer thread that commits them in batches, admin
+// reads go to one reader thread, and each reply is handed back through its callback.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "service/domain/replies.h"
+#include "service/http/http_types.h"
+#include "service/storage/storage.h"
+
+namespace Service {
+
+struct ServiceOptions {
+    std::string adminToken;
+    bool requireRegistered = false;
+    // Reports waiting for the writer past this are answered 503 at once instead of queueing without end.
+    size_t maxPending = 8192;
+    // At most this many reports per transaction.
+    size_t maxBatch = 2048;
+    // A line about the service's own state (the database gone); nothing when empty.
+    std::function<void(const std::string&)> log;
+    // Per batch: how long its parts took, for the benchmark; nothing when empty.
+    std::function<void(const std::string&)> timing;
+};
+
+constexpr size_t kMaxReportBody = 16 * 1024;
+constexpr const char* kReportPath = "/act/score/pcinfo/add";
+
+// The replies the HTTP layer gives on its own, as the checker reads them.
+Refusals ReportRefusals();
+// The benchmark's fixed reply: a success's body, storing nothing.
+std::string BenchReply();
+
+class ReportService final : public RequestHandler {
+public:
+    using Clock = std::function<int64_t()>;  // Unix seconds
+    // writer takes every write; reader serves the admin pages and the export.
+    ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<Storage> reader, ServiceOptions options,
+                  Clock clock = nullptr);
+    // Finishes what is queued (committing it), then stops its threads.
+    ~ReportService() override;
+    ReportService(const ReportService&) = delete;
+    ReportService& operator=(const ReportService&) = delete;
+
+    // Returns at once; reply is called exactly once, possibly on another thread.
+    void Handle(HttpRequest request, Reply reply) override;
+    // Waits for the reply, with any streamed body gathered into it: for tests and simple callers.
+    HttpResponse HandleAndWait(const HttpRequest& request);
+    // Returns once everything queued before it has been written.
+    void Flush();
+    // Runs work on the reader thread (streamed bodies may block there); false when it is not taken.
+    bool RunBlocking(std::function<void()> work) override;
+
+    // The reply to a body refused for its size before it was read.
+    static HttpResponse TooLarge();
+
+private:
+    // What the writer takes, in order: a report to decide, a malformed body to count, a registration, or a
+    // marker that everything before it has been written.
+    struct ReportJob {
+        PendingReport report;
+        std::function<void(std::optional<Outcome>)> done;
+    };
+    struct MalformedJob {
+        MalformedReport malformed;
+    };
+    struct RegistrationJob {
+        std::string name, accountKey, remote;
+        int64_t at = 0;
+        std::function<void(RegisterResult)> done;
+    };
+    struct FlushJob {
+        std::function<void()> done;
+    };
+    using WriteJob = std::variant<ReportJob, MalformedJob, RegistrationJob, FlushJob>;
+    void Write(std::vector<WriteJob>& jobs);
+    void PostReport(HttpRequest request, Reply reply);
+    void RegisterPage(HttpRequest request, Reply reply);
+    void Dashboard(const HttpRequest& request, Reply reply);
+    void ReportsCsv(const HttpRequest& request, Reply reply);
+    bool IsAdmin(const HttpRequest& request, bool& fromQuery) const;
+    HttpResponse Refused() const;
+    bool Enqueue(WriteJob job);
+    void WriterLoop();
+    void ReaderLoop();
+
+    std::unique_ptr<Storage> m_writer;
+    std::unique_ptr<Storage> m_reader;
+    ServiceOptions m_options;
+    Clock m_clock;
+
+    std::atomic<int64_t> m_parseNs{0}, m_identityNs{0};  // for ServiceOptions::timing
+
+    std::mutex m_writeMutex;
+    std::condition_variable m_writeReady;
+    std::deque<WriteJob> m_writes;
+    size_t m_pendingReports = 0;
+    bool m_stopping = false;
+    bool m_reportedBroken = false;
+
+    std::mutex m_readMutex;
+    std::condition_variable m_readReady;
+    std::deque<std::function<void()>> m_reads;
+    bool m_readStopping = false;
+
+    std::thread m_writerThread;
+    std::thread m_readerThread;
+};
+
+}  // namespace Service

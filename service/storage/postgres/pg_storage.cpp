@@ -1,0 +1,714 @@
+// The PostgreSQL backend over libpq: the tables of schema.sql, one transaction per batch, the rules' last word
+// as UNIQUE constraints. Several service instances write to one database at once, so each batch first takes
+// transaction-scoped advisory locks on the keys it touches (in one global order, so two batches never
+// deadlock), then reads the facts the domain's rules ask for, all reports at once, and writes what they
+// decided. The dashboard's counters are spread over shards so instances do not queue on one row.
+#include "service/storage/postgres/pg_storage.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <utility>
+
+#include "base/unique_handle.h"
+#include "service/domain/figures.h"
+
+namespace Service {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The schema this program writes, by version. A database at an older version gets the later steps at start;
+// one at a newer version is refused. Version 2 is the first with PostgreSQL, numbered like the SQLite schema
+// it matches.
+struct Migration {
+    int version;
+    const char* sql;
+};
+const Migration kMigrations[] = {
+    {2,
+#include "postgres_schema.inc"
+    },
+};
+
+constexpr int kShards = 16;
+// Pauses between connection attempts while the server is away: short at first, then at most this.
+constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{2000};
+
+#define REPORT_INSERT                                                                                          \
+    "INSERT INTO reports(received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, " \
+    "clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw) "                          \
+    "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17::bytea)"
+
+// The statements the writer runs for every batch, prepared once per connection.
+const std::pair<const char*, const char*> kPrepared[] = {
+    {"locks", "SELECT pg_advisory_xact_lock(k) FROM unnest($1::bigint[]) AS k"},
+    // What the rules ask about every report of the batch, in its order: $1 account keys, $2 machine keys,
+    // $3 fingerprints. Read under the batch's locks, so nothing else changes the answers until the commit.
+    {"facts",
+     "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = a), "
+     "EXISTS (SELECT 1 FROM enrolments WHERE account_key = a), "
+     "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = m), "
+     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f) "
+     "FROM unnest($1::text[], $2::text[], $3::text[]) WITH ORDINALITY AS t(a, m, f, i) ORDER BY i"},
+    // A refused report: its row only.
+    {"refused", REPORT_INSERT},
+    // A success: its row and its enrolment ($18 the fingerprint). A unique constraint that still refuses the
+    // enrolment (a writer outside the locks) leaves it out; the answer says so, and whether the account was
+    // taken before this statement. Any other failure fails the batch.
+    {"success",
+     "WITH r AS (" REPORT_INSERT " RETURNING id), "
+     "e AS (INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
+     "SELECT $5, $6, $16, $18, id, $4, $1 FROM r ON CONFLICT DO NOTHING RETURNING 1) "
+     "SELECT id, EXISTS (SELECT 1 FROM e), EXISTS (SELECT 1 FROM enrolments WHERE account_key = $6) FROM r"},
+    {"conflicted", "UPDATE reports SET outcome = $1, points = 0, raw = NULL WHERE id = $2"},
+    {"outcomes",
+     "INSERT INTO outcome_counts(outcome, shard, n) SELECT o, $1, n FROM unnest($2::text[], $3::bigint[]) AS t(o, n) "
+     "ON CONFLICT (outcome, shard) DO UPDATE SET n = outcome_counts.n + EXCLUDED.n"},
+    {"timeline",
+     "INSERT INTO timeline(hour, shard, successes, refusals, malformed) "
+     "SELECT h, $1, s, r, m FROM unnest($2::bigint[], $3::bigint[], $4::bigint[], $5::bigint[]) AS t(h, s, r, m) "
+     "ON CONFLICT (hour, shard) DO UPDATE SET successes = timeline.successes + EXCLUDED.successes, "
+     "refusals = timeline.refusals + EXCLUDED.refusals, malformed = timeline.malformed + EXCLUDED.malformed"},
+    {"hardware",
+     "INSERT INTO hardware_counts(aspect, label, shard, n) "
+     "SELECT a, l, $1, n FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n) "
+     "ON CONFLICT (aspect, label, shard) DO UPDATE SET n = hardware_counts.n + EXCLUDED.n"},
+    {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
+    {"trim",
+     "DELETE FROM malformed_samples WHERE id <= (SELECT max(id) FROM malformed_samples) - $1"},
+};
+#undef REPORT_INSERT
+
+struct ResultTraits {
+    using Handle = PGresult*;
+    static PGresult* Empty() noexcept { return nullptr; }
+    static void Close(PGresult* r) noexcept { PQclear(r); }
+};
+using Result = Base::UniqueHandle<ResultTraits>;
+
+struct ConnectionTraits {
+    using Handle = PGconn*;
+    static PGconn* Empty() noexcept { return nullptr; }
+    static void Close(PGconn* c) noexcept { PQfinish(c); }
+};
+using Connection = Base::UniqueHandle<ConnectionTraits>;
+static_assert(Base::kIsMoveOnly<Result> && Base::kIsMoveOnly<Connection>, "libpq owners must not be copyable");
+
+// 23505: a unique constraint refused the row. Any other class 23 failure (CHECK, NOT NULL, foreign key) is
+// not an answer of the rules and fails the batch.
+bool UniqueViolation(const char* state) { return state && std::string_view(state) == "23505"; }
+
+// PostgreSQL text is valid UTF-8 without NUL; anything else would fail the whole batch. The parser hands over
+// UTF-8 already, so this only ever replaces what should not be there, with U+FFFD.
+std::string PgText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned c = p[i];
+        if (c != 0 && c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        size_t len = 0;
+        uint32_t cp = 0, least = 0;
+        if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F, least = 0x80;
+        else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F, least = 0x800;
+        else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07, least = 0x10000;
+        bool ok = len > 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            ok = (p[i + k] & 0xC0) == 0x80;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        ok = ok && cp >= least && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (ok) {
+            out.append(s.substr(i, len));
+            i += len;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+// One statement's parameters, kept alive while it runs. Text as text, bytes in binary form.
+class Params {
+public:
+    Params& Text(std::string_view v) { return Add(PgText(v), 0); }
+    Params& Int(int64_t v) { return Add(std::to_string(v), 0); }
+    Params& Bool(bool v) { return Add(v ? "t" : "f", 0); }
+    Params& Bytes(std::string_view v) { return Add(std::string(v), 1); }
+    Params& Null() {
+        m_values.emplace_back();
+        m_formats.push_back(0);
+        m_null.push_back(true);
+        return *this;
+    }
+    // {"a","b"}: a text array literal.
+    Params& TextArray(const std::vector<std::string>& items) {
+        std::string lit = "{";
+        for (const auto& item : items) {
+            if (lit.size() > 1) lit += ',';
+            lit += '"';
+            for (char c : PgText(item)) {
+                if (c == '"' || c == '\\') lit += '\\';
+                lit += c;
+            }
+            lit += '"';
+        }
+        return Add(lit + "}", 0);
+    }
+    Params& IntArray(const std::vector<int64_t>& items) {
+        std::string lit = "{";
+        for (const auto item : items) lit += (lit.size() > 1 ? "," : "") + std::to_string(item);
+        return Add(lit + "}", 0);
+    }
+
+    int Count() const { return static_cast<int>(m_values.size()); }
+    void Pointers(std::vector<const char*>& values, std::vector<int>& lengths) const {
+        for (size_t i = 0; i < m_values.size(); ++i) {
+            values.push_back(m_null[i] ? nullptr : m_values[i].data());
+            lengths.push_back(static_cast<int>(m_values[i].size()));
+        }
+    }
+    const int* Formats() const { return m_formats.data(); }
+
+private:
+    Params& Add(std::string v, int format) {
+        m_values.push_back(std::move(v));
+        m_formats.push_back(format);
+        m_null.push_back(false);
+        return *this;
+    }
+    std::vector<std::string> m_values;
+    std::vector<int> m_formats;
+    std::vector<bool> m_null;
+};
+
+int64_t Int(const PGresult* r, int row, int col) { return std::strtoll(PQgetvalue(r, row, col), nullptr, 10); }
+std::string Text(const PGresult* r, int row, int col) {
+    return std::string(PQgetvalue(r, row, col), static_cast<size_t>(PQgetlength(r, row, col)));
+}
+std::string Bytes(const PGresult* r, int row, int col) {
+    if (PQgetisnull(r, row, col)) return {};
+    size_t n = 0;
+    unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(r, row, col)), &n);
+    if (!raw) return {};
+    std::string out(reinterpret_cast<const char*>(raw), n);
+    PQfreemem(raw);
+    return out;
+}
+
+// FNV-1a: advisory lock keys for identity keys. A collision only makes two batches wait for each other.
+int64_t LockKey(std::string_view kind, std::string_view key) {
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](std::string_view s) {
+        for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    };
+    mix(kind);
+    mix(std::string_view("\x1f", 1));
+    mix(key);
+    return static_cast<int64_t>(h);
+}
+
+// One result row as the domain's row reader reads it.
+struct ResultRow {
+    const PGresult* r;
+    int row;
+    int64_t Int(int col) const { return std::strtoll(PQgetvalue(r, row, col), nullptr, 10); }
+    std::string Text(int col) const { return Service::Text(r, row, col); }
+    std::string Bytes(int col) const { return Service::Bytes(r, row, col); }
+};
+
+class PgStorage final : public Storage {
+public:
+    explicit PgStorage(std::string url) : m_url(std::move(url)) {}
+
+    bool Open(std::string& error);
+    std::optional<std::vector<Outcome>> Apply(const Batch& batch) override;
+    RegisterResult Register(const std::string& name, const std::string& accountKey, const std::string& remote,
+                            int64_t now) override;
+    std::optional<DashboardData> Dashboard() override { return Reading([this] { return ReadDashboard(); }); }
+    std::optional<std::vector<AccountRow>> Accounts() override { return Reading([this] { return ReadAccounts(); }); }
+    bool Export(const std::function<bool(const ReportRow&)>& sink) override {
+        // Once rows went out, a second try would send them again: only an export that sent nothing is retried.
+        bool delivered = false;
+        const std::function<bool(const ReportRow&)> counting = [&](const ReportRow& row) {
+            delivered = true;
+            return sink(row);
+        };
+        return Reading([&] { return ReadExport(counting) || delivered; }) && !m_exportFailed;
+    }
+    std::optional<std::vector<MalformedReport>> MalformedSamples() override {
+        return Reading([this] { return ReadSamples(); });
+    }
+    // Connected, or connected again now; false while the server is away.
+    bool Healthy() override { return Connected(); }
+    std::string LastError() const override { return m_lastError; }
+    std::string LastTiming() const override { return m_timing; }
+
+private:
+    // A read that failed because the connection had dropped (the server restarted since the last use) runs
+    // once more on a new one.
+    template <class Read>
+    auto Reading(Read read) -> decltype(read()) {
+        auto result = read();
+        if (!result && Conn() && PQstatus(Conn()) != CONNECTION_OK) {
+            Drop();
+            m_nextAttempt = {};
+            result = read();
+        }
+        return result;
+    }
+    std::optional<DashboardData> ReadDashboard();
+    std::optional<std::vector<AccountRow>> ReadAccounts();
+    bool ReadExport(const std::function<bool(const ReportRow&)>& sink);
+    std::optional<std::vector<MalformedReport>> ReadSamples();
+    bool Connect();
+    bool Connected();
+    void Drop();
+    bool Migrate();
+    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, bool& commitSent);
+    PGconn* Conn() const { return m_owner.Get(); }
+    // The statements adding the batch's figures to the dashboard's tables: how many, or kSendFailed.
+    static constexpr size_t kSendFailed = ~size_t{0};
+    size_t SendFigures(const BatchFigures& figures);
+    // Pipeline mode: statements queued without waiting, then every result read at once after a sync.
+    bool Send(const char* name, const Params& params);
+    bool SendSql(const char* sql);
+    bool Collect(size_t count, std::vector<Result>& results);
+    // A statement, checked for the status it should end with. Null on failure, with the reason in m_lastError.
+    Result Run(const char* sql, const Params& params = Params(), ExecStatusType want = PGRES_TUPLES_OK);
+    Result Check(PGresult* raw, const char* what, ExecStatusType want);
+    bool Command(const char* sql) { return static_cast<bool>(Run(sql, Params(), PGRES_COMMAND_OK)); }
+    void Rollback() {
+        if (Conn() && PQstatus(Conn()) == CONNECTION_OK && PQtransactionStatus(Conn()) != PQTRANS_IDLE)
+            PQclear(PQexec(Conn(), "ROLLBACK"));
+    }
+
+    std::string m_url;
+    Connection m_owner;
+    int m_shard = 0;
+    Clock::time_point m_nextAttempt{};
+    std::chrono::milliseconds m_pause{0};
+    // The last failure was a deadlock, a serialisation conflict or a unique constraint (a writer outside the
+    // locks): nothing was written, and the batch may run again on fresh facts.
+    bool m_retryable = false;
+    bool m_exportFailed = false;  // the last export stopped before its end
+    std::string m_lastError;
+    std::string m_timing;
+};
+
+bool PgStorage::Connect() {
+    // Defaults first: whatever the URL sets itself comes later and wins.
+    const char* const keywords[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
+                                    "keepalives_count", "application_name", "options", "dbname", nullptr};
+    const char* const values[] = {"5", "1", "10", "3", "3", "report-service",
+                                  // A batch never takes long; one that does waits for a stuck lock holder.
+                                  "-c statement_timeout=15s -c idle_in_transaction_session_timeout=60s "
+                                  "-c plan_cache_mode=force_generic_plan",
+                                  m_url.c_str(), nullptr};
+    m_owner.Reset(PQconnectdbParams(keywords, values, 1));
+    if (!Conn() || PQstatus(Conn()) != CONNECTION_OK) {
+        m_lastError = std::string("cannot connect to PostgreSQL: ") + (Conn() ? PQerrorMessage(Conn()) : "out of memory");
+        // libpq's message spans lines; the log wants one.
+        for (char& c : m_lastError)
+            if (c == '\n' || c == '\t') c = ' ';
+        while (!m_lastError.empty() && m_lastError.back() == ' ') m_lastError.pop_back();
+        Drop();
+        return false;
+    }
+    PQsetNoticeProcessor(Conn(), [](void*, const char*) {}, nullptr);
+    // A reply follows the commit; with synchronous_commit off the commit could still be lost afterwards.
+    if (auto r = Run("SHOW synchronous_commit"); !r || (Text(r.Get(), 0, 0) == "off" && !Command("SET synchronous_commit = on"))) {
+        Drop();
+        return false;
+    }
+    std::random_device random;
+    m_shard = static_cast<int>(random() % kShards);
+    return true;
+}
+
+void PgStorage::Drop() { m_owner.Reset(); }
+
+bool PgStorage::Connected() {
+    if (Conn() && PQstatus(Conn()) == CONNECTION_OK) return true;
+    Drop();
+    const auto now = Clock::now();
+    if (now < m_nextAttempt) return false;  // m_lastError still says why
+    if (Connect()) {
+        for (const auto& [name, sql] : kPrepared) {
+            if (!Check(PQprepare(Conn(), name, sql, 0, nullptr), name, PGRES_COMMAND_OK)) {
+                Drop();
+                break;
+            }
+        }
+    }
+    if (Conn()) {
+        m_pause = std::chrono::milliseconds(0);
+        return true;
+    }
+    m_pause = std::min(kLongestPause, std::max(kFirstPause, m_pause * 2));
+    m_nextAttempt = now + m_pause;
+    return false;
+}
+
+Result PgStorage::Check(PGresult* raw, const char* what, ExecStatusType want) {
+    Result r(raw);
+    m_retryable = false;
+    if (r && PQresultStatus(r.Get()) == want) return r;
+    const char* state = r ? PQresultErrorField(r.Get(), PG_DIAG_SQLSTATE) : nullptr;
+    // 40001 serialisation failure, 40P01 deadlock, 23505 a unique constraint met outside the locks: the
+    // transaction was undone and may simply run again.
+    m_retryable = state && (std::string_view(state).substr(0, 2) == "40" || UniqueViolation(state));
+    m_lastError = std::string(what) + ": " + (r ? PQresultErrorMessage(r.Get()) : PQerrorMessage(Conn()));
+    while (!m_lastError.empty() && (m_lastError.back() == '\n' || m_lastError.back() == ' ')) m_lastError.pop_back();
+    return Result();
+}
+
+Result PgStorage::Run(const char* sql, const Params& params, ExecStatusType want) {
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    params.Pointers(values, lengths);
+    return Check(PQexecParams(Conn(), sql, params.Count(), nullptr, values.data(), lengths.data(), params.Formats(), 0),
+                 sql, want);
+}
+
+bool PgStorage::Migrate() {
+    // Instances starting together: one migrates, the others wait on the lock and then find it done.
+    if (!Command("BEGIN") || !Run("SELECT pg_advisory_xact_lock(7251400)") ||
+        !Command("CREATE TABLE IF NOT EXISTS schema_version(version integer NOT NULL)"))
+        return Rollback(), false;
+    auto q = Run("SELECT max(version), to_regclass('reports') IS NOT NULL FROM schema_version");
+    if (!q) return Rollback(), false;
+    const int version = PQgetisnull(q.Get(), 0, 0) ? 0 : static_cast<int>(Int(q.Get(), 0, 0));
+    if (version == 0 && Text(q.Get(), 0, 1) == "t") {
+        m_lastError = "the database has a reports table but no schema version: it was not made by this program";
+        return Rollback(), false;
+    }
+    if (version > kSchemaVersion) {
+        m_lastError = "the database has schema version " + std::to_string(version) + ", newer than this program's " +
+                      std::to_string(kSchemaVersion);
+        return Rollback(), false;
+    }
+    for (const auto& m : kMigrations) {
+        if (m.version <= version) continue;
+        if (!Check(PQexec(Conn(), m.sql), "schema", PGRES_COMMAND_OK)) return Rollback(), false;
+    }
+    if (!Command("DELETE FROM schema_version") ||
+        !Run("INSERT INTO schema_version(version) VALUES($1)", Params().Int(kSchemaVersion), PGRES_COMMAND_OK))
+        return Rollback(), false;
+    return Command("COMMIT");
+}
+
+bool PgStorage::Open(std::string& error) {
+    if (!Connect() || !Migrate()) {
+        error = m_lastError;
+        return false;
+    }
+    Drop();  // prepared on the next use, like after any reconnection
+    if (!Connected()) {
+        error = m_lastError;
+        return false;
+    }
+    return true;
+}
+
+size_t PgStorage::SendFigures(const BatchFigures& f) {
+    // One statement per table, its rows added in key order: rows locked in one order by all.
+    size_t sent = 0;
+    if (!f.outcomes.empty()) {
+        std::vector<std::string> names;
+        std::vector<int64_t> counts;
+        for (const auto& [name, n] : f.outcomes) names.push_back(name), counts.push_back(n);
+        if (!Send("outcomes", Params().Int(m_shard).TextArray(names).IntArray(counts))) return kSendFailed;
+        ++sent;
+    }
+    if (!f.hours.empty()) {
+        std::vector<int64_t> hours, s, r, m;
+        for (const auto& [h, n] : f.hours) {
+            hours.push_back(h);
+            s.push_back(n[0]);
+            r.push_back(n[1]);
+            m.push_back(n[2]);
+        }
+        if (!Send("timeline", Params().Int(m_shard).IntArray(hours).IntArray(s).IntArray(r).IntArray(m)))
+            return kSendFailed;
+        ++sent;
+    }
+    if (!f.hardware.empty()) {
+        std::vector<std::string> aspects, labels;
+        std::vector<int64_t> counts;
+        for (const auto& [key, n] : f.hardware) {
+            aspects.push_back(key.first);
+            labels.push_back(key.second);
+            counts.push_back(n);
+        }
+        if (!Send("hardware", Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts)))
+            return kSendFailed;
+        ++sent;
+    }
+    return sent;
+}
+
+bool PgStorage::Send(const char* name, const Params& params) {
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    params.Pointers(values, lengths);
+    const int sent =
+        PQsendQueryPrepared(Conn(), name, params.Count(), values.data(), lengths.data(), params.Formats(), 0);
+    if (!sent) m_lastError = std::string("send: ") + PQerrorMessage(Conn());
+    return sent != 0;
+}
+
+bool PgStorage::SendSql(const char* sql) {
+    if (PQsendQueryParams(Conn(), sql, 0, nullptr, nullptr, nullptr, nullptr, 0)) return true;
+    m_lastError = std::string("send: ") + PQerrorMessage(Conn());
+    return false;
+}
+
+bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
+    // Every statement sent, then the sync: one round trip for all of them. After a failure the server skips
+    // the rest (PIPELINE_ABORTED) up to the sync, which is read in any case so the connection stays usable.
+    bool ok = true;
+    results.clear();
+    for (size_t i = 0; i < count; ++i) {
+        PGresult* raw = PQgetResult(Conn());
+        if (!raw) {
+            if (ok) m_lastError = std::string("pipeline: ") + PQerrorMessage(Conn());
+            return false;  // the connection is gone
+        }
+        const ExecStatusType status = PQresultStatus(raw);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            results.emplace_back(raw);
+        } else {
+            if (ok) Check(raw, "batch", PGRES_COMMAND_OK);
+            else PQclear(raw);
+            ok = false;
+            results.emplace_back();
+        }
+        PQclear(PQgetResult(Conn()));  // the end of this statement's results
+    }
+    Result sync(PQgetResult(Conn()));
+    if (!sync || PQresultStatus(sync.Get()) != PGRES_PIPELINE_SYNC) {
+        if (ok) m_lastError = std::string("pipeline sync: ") + PQerrorMessage(Conn());
+        return false;
+    }
+    return ok;
+}
+
+std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, bool& commitSent) {
+    if (!PQenterPipelineMode(Conn())) {
+        m_lastError = "cannot use a pipeline";
+        return std::nullopt;
+    }
+    struct Leave {
+        PGconn* conn;
+        ~Leave() { PQexitPipelineMode(conn); }
+    } leave{Conn()};
+    const auto& reports = batch.reports;
+
+    // 1. BEGIN, the locks and the facts of every report: sent together, answered together.
+    std::set<int64_t> keys;
+    std::vector<std::string> accounts, machines, fingerprints;
+    for (const auto& p : reports) {
+        keys.insert(LockKey("account", p.accountKey));
+        keys.insert(LockKey("machine", p.report.machineKey));
+        keys.insert(LockKey("fingerprint", p.fingerprint));
+        accounts.push_back(p.accountKey);
+        machines.push_back(p.report.machineKey);
+        fingerprints.push_back(p.fingerprint);
+    }
+    std::vector<Result> results;
+    const auto start = Clock::now();
+    if (!SendSql("BEGIN") || !Send("locks", Params().IntArray({keys.begin(), keys.end()})) ||
+        !Send("facts", Params().TextArray(accounts).TextArray(machines).TextArray(fingerprints)) ||
+        !PQpipelineSync(Conn()) || !Collect(3, results))
+        return std::nullopt;
+    const PGresult* facts = results[2].Get();
+    if (PQntuples(facts) != static_cast<int>(reports.size())) {
+        m_lastError = "facts: one row per report expected";
+        return std::nullopt;
+    }
+
+    const auto factsRead = Clock::now();
+    // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples.
+    BatchRules rules(batch.requireRegistered);
+    std::vector<Outcome> outcomes;
+    outcomes.reserve(reports.size());
+    bool sent = true;
+    for (size_t i = 0; sent && i < reports.size(); ++i) {
+        const int row = static_cast<int>(i);
+        auto fact = [&](int col) { return Text(facts, row, col) == "t"; };
+        const Outcome outcome = rules.Decide(reports[i], {fact(0), fact(1), fact(2), fact(3)});
+        outcomes.push_back(outcome);
+        const KeptReport k = Kept(reports[i], outcome);
+        Params q;
+        q.Int(reports[i].receivedAt).Text(reports[i].remote).Text(k.outcome).Int(k.points).Text(k.account);
+        q.Text(k.accountKey).Text(k.mac).Text(k.cpuName).Int(k.cpuCount).Int(k.clockMHz).Text(k.memoryMB);
+        q.Text(k.displays).Text(k.resolution).Text(k.os).Text(k.computerName).Text(k.machineKey);
+        if (k.rawBody) q.Bytes(*k.rawBody);
+        else q.Null();
+        if (outcome == Outcome::Success) q.Text(reports[i].fingerprint);
+        sent = Send(outcome == Outcome::Success ? "success" : "refused", q);
+    }
+    for (size_t i = 0; sent && i < batch.malformed.size(); ++i) {
+        const auto& m = batch.malformed[i];
+        sent = Send("sample",
+                    Params().Int(m.receivedAt).Text(m.remote).Text(KeptReason(m.reason)).Bytes(KeptSample(m.body)));
+    }
+    if (sent && !batch.malformed.empty()) sent = Send("trim", Params().Int(kMalformedSamples));
+    const size_t rows = reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1);
+    if (!sent || !PQpipelineSync(Conn()) || !Collect(rows, results)) return std::nullopt;
+
+    const auto written = Clock::now();
+    // 3. A success whose enrolment a unique constraint still refused becomes a refusal; then the figures and
+    // the commit, in one round trip.
+    size_t statements = 0;
+    for (size_t i = 0; i < reports.size(); ++i) {
+        if (outcomes[i] != Outcome::Success) continue;
+        const PGresult* r = results[i].Get();
+        if (PQntuples(r) != 1) {
+            m_lastError = "an enrolment answered no row";
+            return std::nullopt;
+        }
+        if (Text(r, 0, 1) == "t") continue;
+        outcomes[i] = rules.Conflicted(reports[i], Text(r, 0, 2) == "t");
+        if (!Send("conflicted", Params().Text(OutcomeName(outcomes[i])).Int(Int(r, 0, 0)))) return std::nullopt;
+        ++statements;
+    }
+    const size_t figures = SendFigures(Tally(batch, outcomes));
+    if (figures == kSendFailed || !SendSql("COMMIT")) return std::nullopt;
+    commitSent = true;
+    if (!PQpipelineSync(Conn()) || !Collect(statements + figures + 1, results)) return std::nullopt;
+    // A transaction that failed unnoticed ends in ROLLBACK, which is not an error to the protocol.
+    if (std::string_view(PQcmdStatus(results.back().Get())) != "COMMIT") {
+        m_lastError = "commit: the transaction was rolled back";
+        return std::nullopt;
+    }
+    m_timing = Timing({{"facts", factsRead - start}, {"statements", written - factsRead},
+                       {"commit", Clock::now() - written}});
+    return outcomes;
+}
+
+std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch) {
+    for (int attempt = 1;; ++attempt) {
+        if (!Connected()) return std::nullopt;
+        bool commitSent = false;
+        if (auto outcomes = ApplyOnce(batch, commitSent)) return outcomes;
+        // A pipeline that could not be read to its end leaves the connection unusable: treated as lost.
+        const bool lost = PQstatus(Conn()) != CONNECTION_OK || PQpipelineStatus(Conn()) != PQ_PIPELINE_OFF;
+        Rollback();
+        // Nothing is written unless the commit went out; then whether it landed is unknown, and the answer
+        // must stay "failed" rather than guess. Before that, a new connection (the server restarted) or a
+        // deadlock victim may simply try the batch again.
+        if (commitSent || attempt >= 3 || !(lost || m_retryable)) {
+            if (lost) Drop();
+            return std::nullopt;
+        }
+        if (lost) {
+            Drop();
+            m_nextAttempt = {};
+        }
+    }
+}
+
+RegisterResult PgStorage::Register(const std::string& name, const std::string& accountKey, const std::string& remote,
+                                   int64_t now) {
+    if (!Connected()) return RegisterResult::Failed;
+    auto r = Run("INSERT INTO accounts(name, account_key, registered_at, remote) VALUES($1, $2, $3, $4) "
+                 "ON CONFLICT (account_key) DO NOTHING RETURNING id",
+                 Params().Text(name).Text(accountKey).Int(now).Text(remote));
+    if (!r) return RegisterResult::Failed;
+    return PQntuples(r.Get()) == 1 ? RegisterResult::Registered : RegisterResult::Duplicate;
+}
+
+std::optional<DashboardData> PgStorage::ReadDashboard() {
+    if (!Connected()) return std::nullopt;
+    // One snapshot for every figure; the shards are summed as the rows are added.
+    if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) return std::nullopt;
+    auto totals = Run("SELECT outcome, n FROM outcome_counts");
+    auto hours = Run("SELECT hour, successes, refusals, malformed FROM timeline");
+    auto hardware = Run("SELECT aspect, label, n FROM hardware_counts");
+    auto accounts = Run("SELECT count(*) FROM accounts");
+    if (!totals || !hours || !hardware || !accounts) return Rollback(), std::nullopt;
+    Rollback();
+    DashboardBuilder data;
+    for (int i = 0; i < PQntuples(totals.Get()); ++i) data.Outcome(Text(totals.Get(), i, 0), Int(totals.Get(), i, 1));
+    for (int i = 0; i < PQntuples(hours.Get()); ++i) {
+        const ResultRow h{hours.Get(), i};
+        data.Hour(h.Int(0), h.Int(1), h.Int(2), h.Int(3));
+    }
+    for (int i = 0; i < PQntuples(hardware.Get()); ++i)
+        data.Hardware(Text(hardware.Get(), i, 0), Text(hardware.Get(), i, 1), Int(hardware.Get(), i, 2));
+    data.RegisteredAccounts(Int(accounts.Get(), 0, 0));
+    return data.Finish();
+}
+
+std::optional<std::vector<AccountRow>> PgStorage::ReadAccounts() {
+    if (!Connected()) return std::nullopt;
+    auto q = Run("SELECT a.name, a.registered_at, e.account_key IS NOT NULL FROM accounts a "
+                 "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.id");
+    if (!q) return std::nullopt;
+    std::vector<AccountRow> rows;
+    for (int i = 0; i < PQntuples(q.Get()); ++i)
+        rows.push_back({Text(q.Get(), i, 0), Int(q.Get(), i, 1), Text(q.Get(), i, 2) == "t"});
+    return rows;
+}
+
+bool PgStorage::ReadExport(const std::function<bool(const ReportRow&)>& sink) {
+    m_exportFailed = true;
+    if (!Connected()) return false;
+    // A cursor in one snapshot: a page of rows in memory at a time, however many there are. A slow reader
+    // may keep the transaction open for a while, which is what the export asks for.
+    if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
+        !Command("SET LOCAL idle_in_transaction_session_timeout = 0") ||
+        !Command((std::string("DECLARE export NO SCROLL CURSOR FOR SELECT ") + kReportColumns +
+                  " FROM reports ORDER BY id")
+                     .c_str()))
+        return Rollback(), false;
+    ReportRow row;
+    for (;;) {
+        auto page = Run("FETCH 500 FROM export");
+        if (!page) return Rollback(), false;
+        const PGresult* q = page.Get();
+        if (PQntuples(q) == 0) break;
+        for (int i = 0; i < PQntuples(q); ++i) {
+            ReadReportRow(ResultRow{q, i}, row);
+            if (!sink(row)) return Rollback(), false;
+        }
+    }
+    Rollback();
+    m_exportFailed = false;
+    return true;
+}
+
+std::optional<std::vector<MalformedReport>> PgStorage::ReadSamples() {
+    if (!Connected()) return std::nullopt;
+    auto q = Run("SELECT body, remote, reason, received_at FROM malformed_samples ORDER BY id DESC LIMIT $1",
+                 Params().Int(kMalformedSamples));
+    if (!q) return std::nullopt;
+    std::vector<MalformedReport> rows;
+    for (int i = 0; i < PQntuples(q.Get()); ++i)
+        rows.push_back({Bytes(q.Get(), i, 0), Text(q.Get(), i, 1), Text(q.Get(), i, 2), Int(q.Get(), i, 3)});
+    return rows;
+}
+
+}  // namespace
+
+std::unique_ptr<Storage> OpenPostgresStorage(const std::string& url, std::string& error) {
+    auto storage = std::make_unique<PgStorage>(url);
+    if (!storage->Open(error)) return nullptr;
+    return storage;
+}
+
+}  // namespace Service

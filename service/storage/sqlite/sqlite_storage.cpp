@@ -1,0 +1,549 @@
+// The SQLite backend: WAL, synchronous=FULL, one transaction per batch, the rules' last word as UNIQUE
+// indexes (schema.sql). It reads the facts the domain's rules ask for, writes what they decided and keeps the
+// dashboard's figures in small tables updated in the same transaction as the reports they count.
+#include "service/storage/sqlite/sqlite_storage.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <utility>
+
+#include "base/unique_handle.h"
+#include "service/domain/figures.h"
+#include "service/domain/identity.h"
+#include "service/domain/machine_labels.h"
+
+namespace Service {
+
+namespace {
+
+const char* const kSchema =
+#include "sqlite_schema.inc"
+    ;
+
+struct ConnectionTraits {
+    using Handle = sqlite3*;
+    static sqlite3* Empty() noexcept { return nullptr; }
+    // close_v2 waits for statements still open; they are finalised by their own owners.
+    static void Close(sqlite3* db) noexcept { sqlite3_close_v2(db); }
+};
+using Connection = Base::UniqueHandle<ConnectionTraits>;
+
+struct StatementTraits {
+    using Handle = sqlite3_stmt*;
+    static sqlite3_stmt* Empty() noexcept { return nullptr; }
+    static void Close(sqlite3_stmt* stmt) noexcept { sqlite3_finalize(stmt); }
+};
+static_assert(Base::kIsMoveOnly<Connection>, "a connection owner must not be copyable");
+static_assert(Base::kIsMoveOnly<Base::UniqueHandle<StatementTraits>>, "a statement owner must not be copyable");
+
+// Extended result codes are on: a duplicate is told apart from a failed CHECK, NOT NULL or foreign key.
+bool UniqueViolation(int rc) { return rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY; }
+
+// A prepared statement kept for the life of the connection: the writer runs the same few thousands of times.
+class Stmt {
+public:
+    bool Prepare(sqlite3* db, const char* sql) {
+        return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, m_owner.Put(), nullptr) == SQLITE_OK;
+    }
+    Stmt& Reset() {
+        sqlite3_reset(m_owner.Get());
+        sqlite3_clear_bindings(m_owner.Get());
+        return *this;
+    }
+    Stmt& Bind(int i, std::string_view v) {
+        sqlite3_bind_text(m_owner.Get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt& Bind(int i, int64_t v) {
+        sqlite3_bind_int64(m_owner.Get(), i, v);
+        return *this;
+    }
+    Stmt& BindBlob(int i, std::string_view v) {
+        sqlite3_bind_blob(m_owner.Get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt& BindNull(int i) {
+        sqlite3_bind_null(m_owner.Get(), i);
+        return *this;
+    }
+    int Step() { return sqlite3_step(m_owner.Get()); }
+    std::string Text(int col) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_owner.Get(), col));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(m_owner.Get(), col))) : std::string();
+    }
+    std::string Bytes(int col) const {
+        const auto* p = static_cast<const char*>(sqlite3_column_blob(m_owner.Get(), col));
+        return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(m_owner.Get(), col))) : std::string();
+    }
+    int64_t Int(int col) const { return sqlite3_column_int64(m_owner.Get(), col); }
+
+private:
+    Base::UniqueHandle<StatementTraits> m_owner;
+};
+
+class SqliteStorage final : public Storage {
+public:
+    bool Open(const std::string& path, std::string& error);
+    std::optional<std::vector<Outcome>> Apply(const Batch& batch) override;
+    RegisterResult Register(const std::string& name, const std::string& accountKey, const std::string& remote,
+                            int64_t now) override;
+    std::optional<DashboardData> Dashboard() override;
+    std::optional<std::vector<AccountRow>> Accounts() override;
+    bool Export(const std::function<bool(const ReportRow&)>& sink) override;
+    std::optional<std::vector<MalformedReport>> MalformedSamples() override;
+    bool Healthy() override;
+    std::string LastError() const override { return m_lastError; }
+    std::string LastTiming() const override { return m_timing; }
+
+private:
+    bool Exec(const char* sql);
+    bool Fail(const char* what);
+    bool MigrateFromVersion1();
+    bool Prepared();
+    std::optional<StoredFacts> Facts(const PendingReport& p);
+    std::optional<Outcome> ApplyOne(const PendingReport& p, BatchRules& rules);
+    bool WriteFigures(const BatchFigures& figures);
+
+    // Declared first, so the statements below are finalised before it closes.
+    Connection m_owner;
+    sqlite3* m_db = nullptr;  // m_owner's, borrowed
+    std::string m_path;
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
+    bool m_broken = false;
+    std::string m_lastError;
+    std::string m_timing;
+    std::chrono::steady_clock::duration m_factsTime{};
+    Stmt m_facts, m_accountUsed, m_insertReport, m_enrol, m_setOutcome, m_outcomeCount,
+        m_timeline, m_hardware, m_malformed, m_trimMalformed;
+};
+
+bool SqliteStorage::Exec(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        m_lastError = message ? message : sqlite3_errmsg(m_db);
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteStorage::Fail(const char* what) {
+    m_lastError = std::string(what) + ": " + sqlite3_errmsg(m_db);
+    if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+}
+
+bool SqliteStorage::Prepared() {
+    return m_facts.Prepare(m_db,
+                           "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = ?1), "
+                           "EXISTS (SELECT 1 FROM enrolments WHERE account_key = ?1), "
+                           "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = ?2), "
+                           "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = ?3)") &&
+           m_accountUsed.Prepare(m_db, "SELECT 1 FROM enrolments WHERE account_key = ?") &&
+           m_insertReport.Prepare(
+               m_db,
+               "INSERT INTO reports(received_at, remote, outcome, points, account, account_key, mac, cpu_name, "
+               "cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw) "
+               "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)") &&
+           m_enrol.Prepare(m_db,
+                           "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, "
+                           "enrolled_at) VALUES(?,?,?,?,?,?,?)") &&
+           m_setOutcome.Prepare(m_db, "UPDATE reports SET outcome = ?, points = 0, raw = NULL WHERE id = ?") &&
+           m_outcomeCount.Prepare(m_db,
+                                  "INSERT INTO outcome_counts(outcome, n) VALUES(?1, ?2) "
+                                  "ON CONFLICT(outcome) DO UPDATE SET n = n + ?2") &&
+           m_timeline.Prepare(m_db,
+                              "INSERT INTO timeline(hour, successes, refusals, malformed) VALUES(?1, ?2, ?3, ?4) "
+                              "ON CONFLICT(hour) DO UPDATE SET successes = successes + ?2, "
+                              "refusals = refusals + ?3, malformed = malformed + ?4") &&
+           m_hardware.Prepare(m_db,
+                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?1, ?2, ?3) "
+                              "ON CONFLICT(aspect, label) DO UPDATE SET n = n + ?3") &&
+           m_malformed.Prepare(m_db,
+                               "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES(?,?,?,?)") &&
+           m_trimMalformed.Prepare(m_db, "DELETE FROM malformed_samples WHERE id <= ? ");
+}
+
+// Version 1 had no version table, compared accounts and machines as sent and kept every body. Its rows move
+// to the current tables with their keys computed here; two enrolments that now have one key keep the first.
+bool SqliteStorage::MigrateFromVersion1() {
+    auto keys = [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+        auto text = [&](int i) {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[i]));
+            return p ? std::string(p, static_cast<size_t>(sqlite3_value_bytes(argv[i]))) : std::string();
+        };
+        const auto kind = *static_cast<const char*>(sqlite3_user_data(ctx));
+        std::string key;
+        if (kind == 'a' || argc != 4) {
+            key = Identity::AccountKey(text(0));
+        } else {
+            Report r;
+            r.cpuName = text(1);
+            r.displays = text(2);
+            r.computerName = text(3);
+            if (kind == 'f') key = Identity::Fingerprint(r);
+            else key = Identity::MachineKey(Identity::MacKey(text(0)), Identity::Fingerprint(r));
+        }
+        sqlite3_result_text(ctx, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+    };
+    using Fn = void (*)(sqlite3_context*, int, sqlite3_value**);
+    const Fn fn = keys;
+    static const char kinds[] = "amf";
+    if (sqlite3_create_function(m_db, "account_key", 1, SQLITE_UTF8, const_cast<char*>(kinds), fn, nullptr, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_create_function(m_db, "machine_key", 4, SQLITE_UTF8, const_cast<char*>(kinds + 1), fn, nullptr, nullptr) !=
+            SQLITE_OK ||
+        sqlite3_create_function(m_db, "fingerprint", 4, SQLITE_UTF8, const_cast<char*>(kinds + 2), fn, nullptr, nullptr) !=
+            SQLITE_OK)
+        return Fail("functions");
+    const char* const move = R"sql(
+ALTER TABLE reports RENAME TO v1_reports;
+ALTER TABLE enrolments RENAME TO v1_enrolments;
+ALTER TABLE accounts RENAME TO v1_accounts;
+DROP INDEX IF EXISTS reports_by_time;
+DROP INDEX IF EXISTS enrolments_one_per_account;
+DROP INDEX IF EXISTS enrolments_one_per_machine;
+DROP INDEX IF EXISTS accounts_by_name;
+)sql";
+    const char* const copy = R"sql(
+INSERT INTO reports(id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count,
+  clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw)
+SELECT id, received_at, remote, outcome, points, coalesce(account, ''), account_key(coalesce(account, '')), mac,
+  cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name,
+  machine_key(mac, cpu_name, displays, computer_name), CASE outcome WHEN 'success' THEN raw END
+FROM v1_reports WHERE outcome <> 'malformed';
+INSERT OR IGNORE INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at)
+SELECT e.account, account_key(e.account), machine_key(r.mac, r.cpu_name, r.displays, r.computer_name),
+  fingerprint(r.mac, r.cpu_name, r.displays, r.computer_name), e.report_id, e.points, e.enrolled_at
+FROM v1_enrolments e JOIN v1_reports r ON r.id = e.report_id ORDER BY e.rowid;
+INSERT OR IGNORE INTO accounts(name, account_key, registered_at, remote)
+SELECT name, account_key(name), registered_at, remote FROM v1_accounts ORDER BY rowid;
+INSERT INTO malformed_samples(received_at, remote, reason, body)
+SELECT received_at, remote, coalesce(error, ''), substr(raw, 1, 2048) FROM
+  (SELECT * FROM v1_reports WHERE outcome = 'malformed' ORDER BY id DESC LIMIT 100) ORDER BY id;
+INSERT INTO outcome_counts(outcome, n) SELECT outcome, count(*) FROM v1_reports GROUP BY outcome;
+INSERT INTO timeline(hour, successes, refusals, malformed)
+SELECT received_at / 3600 * 3600 AS h, sum(outcome = 'success'),
+  sum(outcome IN ('account_used', 'machine_used', 'not_registered')), sum(outcome = 'malformed')
+FROM v1_reports GROUP BY h;
+DROP TABLE v1_enrolments;
+DROP TABLE v1_accounts;
+DROP TABLE v1_reports;
+)sql";
+    if (!Exec(move) || !Exec(kSchema) || !Exec(copy)) return false;
+    // The hardware counts, machine by machine, as the writer keeps them.
+    Stmt machines, add;
+    if (!machines.Prepare(m_db, (std::string("SELECT ") + kReportColumns +
+                                 " FROM reports WHERE id IN (SELECT report_id FROM enrolments)")
+                                    .c_str()) ||
+        !add.Prepare(m_db,
+                     "INSERT INTO hardware_counts(aspect, label, n) VALUES(?, ?, 1) "
+                     "ON CONFLICT(aspect, label) DO UPDATE SET n = n + 1"))
+        return Fail("hardware");
+    int rc;
+    ReportRow row;
+    while ((rc = machines.Step()) == SQLITE_ROW && (ReadReportRow(machines, row), true))
+        for (const auto& [aspect, label] : MachineLabels(row.report))
+            if (add.Reset().Bind(1, aspect).Bind(2, label).Step() != SQLITE_DONE) return Fail("hardware");
+    return rc == SQLITE_DONE || Fail("hardware");
+}
+
+bool SqliteStorage::Open(const std::string& path, std::string& error) {
+    m_path = path;
+    const int opened = sqlite3_open_v2(path.c_str(), m_owner.Put(),
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    m_db = m_owner.Get();
+    if (opened != SQLITE_OK) {
+        error = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        return false;
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        error = "the database file is not writable";
+        return false;
+    }
+    // Several writers (another instance, a test) take turns; each turn is one fsync, so waiting long is cheap.
+    sqlite3_busy_timeout(m_db, 30000);
+    // FULL: a commit is on disk before the reply says so, even if the machine loses power afterwards.
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL")) {
+        error = m_lastError;
+        return false;
+    }
+    {
+        Stmt mode;
+        if (!mode.Prepare(m_db, "PRAGMA journal_mode") || mode.Step() != SQLITE_ROW || mode.Text(0) != "wal") {
+            error = "the database cannot be put in WAL mode";
+            return false;
+        }
+    }
+    // The schema and a first write in one transaction: an unwritable file or folder shows here, at start.
+    if (!Exec("BEGIN IMMEDIATE")) {
+        error = m_lastError;
+        return false;
+    }
+    int version = 0;
+    bool unversioned = false;
+    {
+        Stmt q;
+        if (q.Prepare(m_db, "SELECT version FROM schema_version") && q.Step() == SQLITE_ROW) version = static_cast<int>(q.Int(0));
+        Stmt tables;
+        unversioned = version == 0 &&
+                      tables.Prepare(m_db, "SELECT count(*) FROM sqlite_master WHERE name = 'reports'") &&
+                      tables.Step() == SQLITE_ROW && tables.Int(0) > 0;
+    }
+    if (version > kSchemaVersion) {
+        Fail("schema");
+        error = "the database has schema version " + std::to_string(version) + ", newer than this program's " +
+                std::to_string(kSchemaVersion);
+        return false;
+    }
+    if (unversioned && !MigrateFromVersion1()) {
+        error = "moving the database to schema version " + std::to_string(kSchemaVersion) + ": " + m_lastError;
+        Fail("migrate");
+        return false;
+    }
+    if (version == 0 && !unversioned && !Exec(kSchema)) {
+        error = m_lastError;
+        Fail("schema");
+        return false;
+    }
+    if (!Exec("UPDATE schema_version SET version = version") || !Exec("COMMIT")) {
+        error = "the database is not writable: " + m_lastError;
+        Fail("first write");
+        return false;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "the database file cannot be found after opening it";
+        return false;
+    }
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+    if (!Prepared()) {
+        error = std::string("prepare: ") + sqlite3_errmsg(m_db);
+        return false;
+    }
+    return true;
+}
+
+bool SqliteStorage::Healthy() {
+    if (m_broken) return false;
+    struct stat st {};
+    // A file deleted or replaced under us: commits would land in an unlinked inode, lost at the next start.
+    if (::stat(m_path.c_str(), &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino) {
+        m_broken = true;
+        m_lastError = "the database file " + m_path + " was deleted or replaced while running";
+    }
+    return !m_broken;
+}
+
+bool SqliteStorage::WriteFigures(const BatchFigures& f) {
+    bool ok = true;
+    for (const auto& [outcome, n] : f.outcomes)
+        ok = ok && m_outcomeCount.Reset().Bind(1, outcome).Bind(2, n).Step() == SQLITE_DONE;
+    for (const auto& [hour, n] : f.hours)
+        ok = ok && m_timeline.Reset().Bind(1, hour).Bind(2, n[0]).Bind(3, n[1]).Bind(4, n[2]).Step() == SQLITE_DONE;
+    for (const auto& [label, n] : f.hardware)
+        ok = ok && m_hardware.Reset().Bind(1, label.first).Bind(2, label.second).Bind(3, n).Step() == SQLITE_DONE;
+    return ok;
+}
+
+std::optional<StoredFacts> SqliteStorage::Facts(const PendingReport& p) {
+    const auto start = std::chrono::steady_clock::now();
+    if (m_facts.Reset().Bind(1, p.accountKey).Bind(2, p.report.machineKey).Bind(3, p.fingerprint).Step() != SQLITE_ROW)
+        return std::nullopt;
+    const StoredFacts facts{m_facts.Int(0) != 0, m_facts.Int(1) != 0, m_facts.Int(2) != 0, m_facts.Int(3) != 0};
+    // A statement left on a row keeps its read snapshot past the commit, and a connection holding an old
+    // snapshot cannot begin its next write once another has written: every read is reset once read.
+    m_facts.Reset();
+    m_factsTime += std::chrono::steady_clock::now() - start;
+    return facts;
+}
+
+std::optional<Outcome> SqliteStorage::ApplyOne(const PendingReport& p, BatchRules& rules) {
+    // The write lock is held from BEGIN IMMEDIATE: what is read here stays true until the commit.
+    const auto facts = Facts(p);
+    if (!facts) return std::nullopt;
+    Outcome outcome = rules.Decide(p, *facts);
+    const KeptReport k = Kept(p, outcome);
+    m_insertReport.Reset()
+        .Bind(1, p.receivedAt)
+        .Bind(2, p.remote)
+        .Bind(3, std::string_view(k.outcome))
+        .Bind(4, k.points)
+        .Bind(5, k.account)
+        .Bind(6, k.accountKey)
+        .Bind(7, k.mac)
+        .Bind(8, k.cpuName)
+        .Bind(9, k.cpuCount)
+        .Bind(10, k.clockMHz)
+        .Bind(11, k.memoryMB)
+        .Bind(12, k.displays)
+        .Bind(13, k.resolution)
+        .Bind(14, k.os)
+        .Bind(15, k.computerName)
+        .Bind(16, k.machineKey);
+    if (k.rawBody) m_insertReport.BindBlob(17, *k.rawBody);
+    else m_insertReport.BindNull(17);
+    if (m_insertReport.Step() != SQLITE_DONE) return std::nullopt;
+    if (outcome != Outcome::Success) return outcome;
+    const int64_t id = sqlite3_last_insert_rowid(m_db);
+    // The UNIQUE indexes have the last word: whatever else writes to this database, one enrolment per account
+    // and machine.
+    const int rc = m_enrol.Reset()
+                       .Bind(1, p.report.account)
+                       .Bind(2, p.accountKey)
+                       .Bind(3, p.report.machineKey)
+                       .Bind(4, p.fingerprint)
+                       .Bind(5, id)
+                       .Bind(6, int64_t{kRewardPoints})
+                       .Bind(7, p.receivedAt)
+                       .Step();
+    if (rc == SQLITE_DONE) return outcome;
+    if (!UniqueViolation(rc)) return std::nullopt;
+    const int taken = m_accountUsed.Reset().Bind(1, p.accountKey).Step();
+    m_accountUsed.Reset();
+    if (taken != SQLITE_ROW && taken != SQLITE_DONE) return std::nullopt;
+    outcome = rules.Conflicted(p, taken == SQLITE_ROW);
+    if (m_setOutcome.Reset().Bind(1, std::string_view(OutcomeName(outcome))).Bind(2, id).Step() != SQLITE_DONE)
+        return std::nullopt;
+    return outcome;
+}
+
+std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
+    if (!Healthy()) return std::nullopt;
+    const auto start = std::chrono::steady_clock::now();
+    m_factsTime = {};
+    if (!Exec("BEGIN IMMEDIATE")) return Fail("begin"), std::nullopt;
+    BatchRules rules(batch.requireRegistered);
+    std::vector<Outcome> outcomes;
+    outcomes.reserve(batch.reports.size());
+    for (const auto& p : batch.reports) {
+        const auto outcome = ApplyOne(p, rules);
+        if (!outcome) return Fail("report"), std::nullopt;
+        outcomes.push_back(*outcome);
+    }
+    int64_t newest = 0;
+    for (const auto& m : batch.malformed) {
+        if (m_malformed.Reset()
+                .Bind(1, m.receivedAt)
+                .Bind(2, m.remote)
+                .Bind(3, KeptReason(m.reason))
+                .BindBlob(4, KeptSample(m.body))
+                .Step() != SQLITE_DONE)
+            return Fail("sample malformed"), std::nullopt;
+        newest = sqlite3_last_insert_rowid(m_db);
+    }
+    if (newest > kMalformedSamples &&
+        m_trimMalformed.Reset().Bind(1, newest - kMalformedSamples).Step() != SQLITE_DONE)
+        return Fail("trim samples"), std::nullopt;
+    if (!WriteFigures(Tally(batch, outcomes))) return Fail("counts"), std::nullopt;
+    // Checked again just before the commit: once the file is gone, nothing more is acknowledged.
+    if (!Healthy()) return Fail("database file"), std::nullopt;
+    const auto written = std::chrono::steady_clock::now();
+    if (!Exec("COMMIT")) return Fail("commit"), std::nullopt;
+    m_timing = Timing({{"facts", m_factsTime},
+                       {"statements", written - start - m_factsTime},
+                       {"commit", std::chrono::steady_clock::now() - written}});
+    return outcomes;
+}
+
+RegisterResult SqliteStorage::Register(const std::string& name, const std::string& accountKey,
+                                       const std::string& remote, int64_t now) {
+    if (!Healthy()) return RegisterResult::Failed;
+    Stmt insert;
+    if (!insert.Prepare(m_db, "INSERT INTO accounts(name, account_key, registered_at, remote) VALUES(?,?,?,?)"))
+        return Fail("register"), RegisterResult::Failed;
+    const int rc = insert.Bind(1, name).Bind(2, accountKey).Bind(3, now).Bind(4, remote).Step();
+    if (rc == SQLITE_DONE) return RegisterResult::Registered;
+    if (UniqueViolation(rc)) return RegisterResult::Duplicate;
+    Fail("register");
+    return RegisterResult::Failed;
+}
+
+std::optional<DashboardData> SqliteStorage::Dashboard() {
+    if (!Exec("BEGIN")) return Fail("begin"), std::nullopt;  // one snapshot for every figure
+    DashboardBuilder data;
+    {
+        Stmt q;
+        if (!q.Prepare(m_db, "SELECT outcome, n FROM outcome_counts")) return Fail("totals"), std::nullopt;
+        int rc;
+        while ((rc = q.Step()) == SQLITE_ROW) data.Outcome(q.Text(0), q.Int(1));
+        if (rc != SQLITE_DONE) return Fail("totals"), std::nullopt;
+    }
+    {
+        Stmt q;
+        if (!q.Prepare(m_db, "SELECT hour, successes, refusals, malformed FROM timeline"))
+            return Fail("timeline"), std::nullopt;
+        int rc;
+        while ((rc = q.Step()) == SQLITE_ROW) data.Hour(q.Int(0), q.Int(1), q.Int(2), q.Int(3));
+        if (rc != SQLITE_DONE) return Fail("timeline"), std::nullopt;
+    }
+    {
+        Stmt q;
+        if (!q.Prepare(m_db, "SELECT aspect, label, n FROM hardware_counts")) return Fail("hardware"), std::nullopt;
+        int rc;
+        while ((rc = q.Step()) == SQLITE_ROW) data.Hardware(q.Text(0), q.Text(1), q.Int(2));
+        if (rc != SQLITE_DONE) return Fail("hardware"), std::nullopt;
+    }
+    {
+        Stmt q;
+        if (!q.Prepare(m_db, "SELECT count(*) FROM accounts") || q.Step() != SQLITE_ROW)
+            return Fail("accounts"), std::nullopt;
+        data.RegisteredAccounts(q.Int(0));
+    }
+    Exec("COMMIT");
+    return data.Finish();
+}
+
+std::optional<std::vector<AccountRow>> SqliteStorage::Accounts() {
+    Stmt q;
+    if (!q.Prepare(m_db,
+                   "SELECT a.name, a.registered_at, e.account_key IS NOT NULL FROM accounts a "
+                   "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.rowid"))
+        return Fail("accounts"), std::nullopt;
+    std::vector<AccountRow> rows;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) rows.push_back({q.Text(0), q.Int(1), q.Int(2) != 0});
+    if (rc != SQLITE_DONE) return Fail("accounts"), std::nullopt;
+    return rows;
+}
+
+bool SqliteStorage::Export(const std::function<bool(const ReportRow&)>& sink) {
+    Stmt q;
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kReportColumns + " FROM reports ORDER BY id").c_str()))
+        return Fail("export");
+    int rc;
+    ReportRow row;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+        ReadReportRow(q, row);
+        if (!sink(row)) return false;
+    }
+    if (rc != SQLITE_DONE) return Fail("export");
+    return true;
+}
+
+std::optional<std::vector<MalformedReport>> SqliteStorage::MalformedSamples() {
+    Stmt q;
+    if (!q.Prepare(m_db, "SELECT body, remote, reason, received_at FROM malformed_samples ORDER BY id DESC LIMIT ?"))
+        return Fail("samples"), std::nullopt;
+    q.Bind(1, int64_t{kMalformedSamples});
+    std::vector<MalformedReport> rows;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) rows.push_back({q.Bytes(0), q.Text(1), q.Text(2), q.Int(3)});
+    if (rc != SQLITE_DONE) return Fail("samples"), std::nullopt;
+    return rows;
+}
+
+}  // namespace
+
+std::unique_ptr<Storage> OpenSqliteStorage(const std::string& path, std::string& error) {
+    auto storage = std::make_unique<SqliteStorage>();
+    if (!storage->Open(path, error)) return nullptr;
+    return storage;
+}
+
+}  // namespace Service
