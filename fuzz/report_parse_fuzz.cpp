@@ -1,6 +1,6 @@
-// The service's reading of a report over any body, declared UTF-8 or not: no crash, and what it accepts
-// is sound (an account of 1 to 64 characters, texts in UTF-8, every element within the checker's limits)
-// and reads the same when sent again as UTF-8.
+// The service's reading of a report over any body, in any charset a checker declares or none: no crash,
+// and what it accepts is sound (an account of 1 to 64 UTF-16 units, texts in UTF-8, every element within
+// the checker's limits) and reads the same when sent again as UTF-8.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,17 +9,24 @@
 #include "fuzz_check.h"
 #include "service/domain/report_parse.h"
 #include "service/domain/service_text.h"
+#include "text/charset.h"
+#include "text/text_encoding.h"
 #include "text/wire_contract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    const bool declaredUtf8 = data[0] & 1;
+    // The first byte chooses the declared charset: 0 none (GB18030), 1 UTF-8, any other a table's entry.
+    const Charset::CodePageName* charset =
+        data[0] == 0 ? nullptr
+                     : data[0] == 1 ? Charset::ForCodePage(Charset::kUtf8)
+                                    : &Charset::kAnsiCodePages[(data[0] - 2u) % Charset::kAnsiCodePageCount];
+    const bool declaredUtf8 = charset && charset->codePage == Charset::kUtf8;
     const std::string body(reinterpret_cast<const char*>(data + 1), size - 1);
-    const Service::ParseResult result = Service::ParseReport(body, declaredUtf8);
+    const Service::ParseResult result = Service::ParseReport(body, charset);
     FUZZ_CHECK(result.report.has_value() == result.error.empty());
     if (!result.report) return 0;
     const Service::Report& r = *result.report;
-    FUZZ_CHECK(!r.account.empty() && ServiceText::CodePointCount(r.account) <= Service::kMaxAccountChars);
+    FUZZ_CHECK(!r.account.empty() && TextEncoding::Utf8ToUtf16(r.account).size() <= Service::kMaxAccountUnits);
     for (const std::string* text : {&r.account, &r.mac, &r.cpuName, &r.memoryMB, &r.displays, &r.resolution, &r.os,
                                     &r.computerName})
         FUZZ_CHECK(ServiceText::IsValidUtf8(*text));

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <optional>
 #include <utility>
 
 #include "device/network_adapters.h"
 #include "report/report_text.h"
+#include "text/charset.h"
 #include "text/text_encoding.h"
 
 std::u16string TrimAccount(const std::u16string& text) {
@@ -50,6 +52,16 @@ CheckOutcome Checker::Check(const std::u16string& account, const std::u16string&
         m_display.ShowMessage(u"账号不一致！");
         return CheckOutcome::AccountMismatch;
     }
+    // A character the code page lacks would go out as '?' or a look-alike: two players whose names differ
+    // only there would become one account. Sized from the text: 64 double-byte characters take 128 bytes.
+    // A private-use character (the user-defined areas) means something only on this machine.
+    const bool privateUse = std::any_of(trimmed.begin(), trimmed.end(), Charset::IsPrivateUse);
+    const std::optional<std::string> carried =
+        privateUse ? std::nullopt : TextEncoding::Utf16ToAnsiExact(trimmed);
+    if (!carried) {
+        m_display.ShowMessage(u"账号中含有无法识别的字符！");
+        return CheckOutcome::UncarriableAccount;
+    }
     CheckReport report;
     // A probe may throw (std::bad_alloc, a container's range check): the check ends as a failed survey,
     // and nothing escapes to the window procedure that called it. The next check surveys again.
@@ -63,8 +75,7 @@ CheckOutcome Checker::Check(const std::u16string& account, const std::u16string&
         m_display.ShowMessage(u"获取硬件信息失败！");
         return CheckOutcome::SurveyFailed;
     }
-    // Sized from the text: 64 double-byte characters need 128 bytes, and every one of them is kept.
-    report.account = TextEncoding::Utf16ToAnsi(trimmed);
+    report.account = *carried;
     WriteSurveyLog(report, m_log);
 
     const std::string payload = BuildReportJson(report);

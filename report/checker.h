@@ -28,7 +28,8 @@ std::unique_ptr<ICheckEnvironment> MakeSystemCheckEnvironment();
 
 // Delivered: the service answered (whatever it said). NotDelivered: the report was sent for but never
 // reached an answer (no connection, a timeout, no transfer to be had).
-enum class CheckOutcome { EmptyAccount, AccountMismatch, SurveyFailed, Delivered, NotDelivered };
+// UncarriableAccount: the ANSI code page lacks a character of the account, so it cannot be sent as typed.
+enum class CheckOutcome { EmptyAccount, AccountMismatch, UncarriableAccount, SurveyFailed, Delivered, NotDelivered };
 
 // Removes trailing, then leading white space as the C library's iswspace classifies it.
 std::u16string TrimAccount(const std::u16string& text);
@@ -44,7 +45,8 @@ public:
     Checker(std::unique_ptr<ICheckEnvironment> environment, std::unique_ptr<IReportTransfer> transfer,
             IMessageDisplay& display, std::string reportUrl = ReportUrl(), std::FILE* log = stdout);
 
-    // One check. The machine is surveyed by the first check that passes validation and never again in
+    // One check. An account the ANSI code page cannot carry exactly is refused before the survey. The
+    // machine is surveyed by the first check that passes validation and never again in
     // this run, unless that survey failed. The reply's first block is shown after the transfer returned.
     CheckOutcome Check(const std::u16string& account, const std::u16string& confirm);
 

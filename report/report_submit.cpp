@@ -1,5 +1,7 @@
 #include "report/report_submit.h"
 
+#include "text/charset.h"
+#include "text/text_encoding.h"
 #include "text/wire_contract.h"
 
 const char* ReportUrl() { return "http://" ZORV_REPORT_HOST "/act/score/pcinfo/add"; }
@@ -32,7 +34,8 @@ std::u16string ExtractReplyMessage(const std::u16string& reply) {
     static const std::u16string kKey = Widened(WireContract::kMessageKey);
     static const std::u16string kEnd = Widened(WireContract::kReplyEnd);
     const size_t key = reply.find(kKey);
-    if (key == std::u16string::npos) return reply;
+    // Not the service's reply: a proxy's error page, a captive portal. Its markup means nothing to a player.
+    if (key == std::u16string::npos) return kUnreadableReply;
     const size_t start = key + kKey.size();
     const size_t end = reply.rfind(kEnd);
     std::u16string text = (end != std::u16string::npos && end >= start) ? reply.substr(start, end - start)
@@ -50,7 +53,9 @@ TransferReply CurlTransfer::Post(const std::string& url, const std::string& payl
     FirstBlock block;
     CurlHeaderList headers;
     AppendHeader(headers, "Accept: Application/json");
-    AppendHeader(headers, "Content-Type: Application/json");
+    // On code page 936 exactly the header every checker has sent; elsewhere with the code page's charset,
+    // so the service reads the body by the right table.
+    AppendHeader(headers, Charset::ContentTypeLine(TextEncoding::AnsiCodePage()).c_str());
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.Get());

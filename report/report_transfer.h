@@ -22,6 +22,10 @@ public:
     virtual TransferReply Post(const std::string& url, const std::string& payload) = 0;
 };
 
+// What a reply block without `"message":"` shows.
+inline constexpr const char16_t* kUnreadableReply = u"服务器应答有误，请稍后再试";
+
 // The text a reply block shows: the `message` value when it is the reply's last member, the text up to the
-// reply's last `"}` otherwise, and the whole reply when that comes out empty or there is no `message`.
+// reply's last `"}` otherwise, the whole reply when that comes out empty, and kUnreadableReply when there is
+// no `"message":"` at all.
 std::u16string ExtractReplyMessage(const std::u16string& reply);

@@ -13,8 +13,21 @@ constexpr bool IsCp936LeadByte(unsigned char byte) { return byte >= 0x81 && byte
 // so no quote, backslash or control character is ever part of a pair taken by this rule.
 constexpr bool IsTrailByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFE && byte != 0x7F; }
 
-// A lead byte of the system's ANSI code page: the platform's own rule on Windows (IsDBCSLeadByteEx), code
-// page 936's table elsewhere, where the native build stands in for a Chinese system.
+// The lead bytes of Windows' double-byte ANSI code pages: 932 (Shift_JIS) leaves 0xA1–0xDF to its
+// single-byte katakana; 936, 949 and 950 lead with every byte from 0x81 to 0xFE. The single-byte code pages
+// and UTF-8 have none (no byte of a UTF-8 sequence is ASCII, so byte by byte is right there).
+constexpr bool IsLeadByteOf(unsigned codePage, unsigned char byte) {
+    switch (codePage) {
+    case 932: return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return IsCp936LeadByte(byte);
+    default: return false;
+    }
+}
+
+// A lead byte of the system's ANSI code page: the platform's own rule on Windows (IsDBCSLeadByteEx), the
+// table above for the native build's stand-in code page elsewhere.
 bool IsSystemLeadByte(unsigned char byte);
 
 using LeadByteRule = bool (*)(unsigned char);

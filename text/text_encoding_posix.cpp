@@ -39,6 +39,11 @@ std::string Convert(const char* from, const char* to, std::string_view in, const
             srcLeft -= n;
         }
     }
+    // A stateful table (1255, 1258) holds its last character back until it knows nothing combines with it.
+    char* dst = &buffer[0];
+    size_t dstLeft = buffer.size();
+    iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    out.append(buffer.data(), buffer.size() - dstLeft);
     iconv_close(cd);
     return out;
 }
@@ -62,6 +67,23 @@ std::string ToUtf16Bytes(std::u16string_view text) {
 
 const std::string kReplacementUtf16("\xFD\xFF", 2);  // U+FFFD, little-endian
 
+// Converts the whole input or nothing.
+std::optional<std::string> ConvertStrictly(const char* from, const char* to, std::string_view in) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out(in.size() * 4 + 16, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &out[0];
+    size_t dstLeft = out.size();
+    bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) &&
+              iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    if (!ok) return std::nullopt;
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
@@ -78,6 +100,15 @@ std::string Utf16ToAnsi(std::u16string_view text) {
 
 std::u16string AnsiToUtf16(std::string_view ansi) {
     return FromUtf16Bytes(Convert(IconvName(g_codePage).c_str(), "UTF-16LE", ansi, std::string("?\0", 2), 1));
+}
+
+std::optional<std::string> Utf16ToAnsiExact(std::u16string_view text) {
+    const std::string name = IconvName(g_codePage);
+    auto ansi = ConvertStrictly("UTF-16LE", name.c_str(), ToUtf16Bytes(text));
+    if (!ansi) return std::nullopt;
+    const auto back = ConvertStrictly(name.c_str(), "UTF-16LE", *ansi);
+    if (!back || FromUtf16Bytes(*back) != text) return std::nullopt;
+    return ansi;
 }
 
 unsigned AnsiCodePage() { return g_codePage; }

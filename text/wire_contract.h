@@ -34,6 +34,10 @@ enum Position : size_t {
     kPositionCount
 };
 
+// The account box holds at most this many UTF-16 code units; a report's account and a registered name are
+// held to the same bound, so whatever the box holds can be registered and reported.
+constexpr size_t kAccountBoxUnits = 64;
+
 enum class JsonType { String, Integer };
 
 constexpr JsonType TypeAt(size_t position) {
@@ -43,7 +47,7 @@ constexpr JsonType TypeAt(size_t position) {
 // The largest values the checker can produce, from its own fixed buffers. Text limits count characters:
 // every character takes at least one byte of a buffer, so a field of N bytes holds at most N characters in
 // any code page. A report past any of them was not written by the checker and is refused as malformed.
-constexpr size_t kMaxAccountChars = 64;       // the account boxes take 64 characters
+constexpr size_t kMaxAccountChars = kAccountBoxUnits;  // no more characters than the box's units
 constexpr size_t kMaxMacChars = 63;           // a 64-byte field; "%02X-" per byte of the address
 constexpr size_t kMaxCpuNameChars = 48;       // the processor's 48-byte brand string
 constexpr size_t kMaxDisplayItems = 10;       // the survey keeps at most ten adapters

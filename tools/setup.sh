@@ -30,14 +30,21 @@ else
   step "Debian packages: all ${#pkgs[@]} present"
 fi
 
-# --- Chinese locale (Wine takes its ANSI code page 936 from it) --------------------------------------------
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  step "generating the zh_CN.UTF-8 locale"
-  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-  grep -q '^C.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || true
+# --- locales: Wine takes its ANSI code page from LANG, and only from a locale that exists ----------------
+# zh_CN gives 936, as on the players' systems; zh_TW (950), ja_JP (932) and en_US (1252) give the prefixes
+# the code-page tests and flows run in.
+wanted=()
+for loc in zh_CN zh_TW ja_JP en_US; do
+  locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8$" || wanted+=("$loc")
+done
+if [ ${#wanted[@]} -gt 0 ]; then
+  step "generating the locales: ${wanted[*]/%/.UTF-8}"
+  for loc in "${wanted[@]}"; do
+    grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$loc.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  done
   $SUDO locale-gen >/dev/null
 else
-  step "locale zh_CN.UTF-8: present"
+  step "locales zh_CN, zh_TW, ja_JP, en_US (UTF-8): present"
 fi
 
 # --- static libcurl for both MinGW targets ---------------------------------------------------------------

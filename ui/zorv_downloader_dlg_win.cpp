@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "skin/skin_image.h"
 #include "skin/skin_layout.h"
+#include "text/wire_contract.h"
 
 namespace {
 
@@ -98,7 +99,8 @@ bool CZorvDownloaderDlg::CreateAccountBox(CCommEditEx& box, UINT id, LPCWSTR nam
     box.m_nBorderWidth = 0;
     box.SetBackColor(kEditBack);
     box.m_clrText = kEditText;
-    box.LimitEditText(64);
+    // The same bound registration and the service hold account names to.
+    box.LimitEditText(static_cast<int>(WireContract::kAccountBoxUnits));
     box.EnableBoth(TRUE);
     return true;
 }

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <future>
 
+#include "service/domain/account_name.h"
 #include "service/domain/identity.h"
+#include "service/domain/report_charset.h"
 #include "service/domain/report_parse.h"
 #include "service/domain/rules.h"
 #include "service/domain/service_text.h"
@@ -251,7 +253,10 @@ HttpResponse ReportService::HandleAndWait(const HttpRequest& request) {
 void ReportService::PostReport(HttpRequest request, Reply reply) {
     if (request.body.size() > kMaxReportBody) return reply(TooLarge());
     const auto t0 = std::chrono::steady_clock::now();
-    ParseResult parsed = ParseReport(request.body, ServiceText::DeclaresUtf8(Header(request, "content-type")));
+    const ServiceText::BodyCharset charset = ServiceText::ReadBodyCharset(Header(request, "content-type"));
+    ParseResult parsed;
+    if (charset.supported) parsed = ParseReport(request.body, charset.table);
+    else parsed.error = "charset " + charset.declared + " is not supported";
     const auto t1 = std::chrono::steady_clock::now();
     std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
     if (!parsed.report || !problem.empty()) {
@@ -259,7 +264,7 @@ void ReportService::PostReport(HttpRequest request, Reply reply) {
         // Only the sample's bytes are held, and a flood beyond the queue's bound goes unrecorded.
         request.body.resize(std::min(request.body.size(), kMalformedSampleBytes));
         Enqueue(MalformedJob{{std::move(request.body), request.remote, std::move(problem), m_clock()}});
-        return reply(Json(Refusal::kMalformed));
+        return reply(Json(charset.supported ? Refusal::kMalformed : Refusal::kUnknownCharset));
     }
     PendingReport p = Prepare(std::move(*parsed.report), std::move(request.body), request.remote, m_clock());
     if (m_options.timing) {
@@ -331,7 +336,7 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
     };
     if (request.method != "POST") return finish(200, {}, false);
     const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
-    std::string notice = AccountProblem(name);
+    std::string notice = RegistrationProblem(name);
     if (!notice.empty()) return finish(400, notice, false);
     auto registered = [finish, name](RegisterResult result) {
         switch (result) {

@@ -19,6 +19,7 @@ constexpr const char* kNotRegistered = "此账号尚未注册，请先注册账�
 constexpr const char* kServerError = "服务器忙，请稍后再试";
 constexpr const char* kTimeout = "提交超时，请检查网络后重试";
 constexpr const char* kEncoding = "不支持压缩的数据，请使用官方检测程序";
+constexpr const char* kUnknownCharset = "不支持所声明的字符编码，请使用官方检测程序";
 constexpr const char* kTooMany = "提交过于频繁，请稍后再试";
 constexpr const char* kAddressLimit = "此网络地址今日报名的电脑已达上限，请明天再试";
 }  // namespace Replies
@@ -44,6 +45,7 @@ constexpr ReplySpec kWrongMethod{405, ReplyCode::Malformed, Replies::kMalformed}
 constexpr ReplySpec kTimeout{408, ReplyCode::Unavailable, Replies::kTimeout};
 constexpr ReplySpec kTooLarge{413, ReplyCode::Malformed, Replies::kTooLarge};
 constexpr ReplySpec kCompressed{415, ReplyCode::Malformed, Replies::kEncoding};
+constexpr ReplySpec kUnknownCharset{415, ReplyCode::Malformed, Replies::kUnknownCharset};
 constexpr ReplySpec kTooMany{429, ReplyCode::TooMany, Replies::kTooMany};
 constexpr ReplySpec kBusy{503, ReplyCode::Unavailable, Replies::kServerError};
 }  // namespace Refusal

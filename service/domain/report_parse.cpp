@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "service/domain/report_charset.h"
 #include "service/domain/service_text.h"
+#include "text/text_encoding.h"
 #include "text/wire_contract.h"
 
 namespace Service {
@@ -30,11 +32,16 @@ std::string Lower(std::string text) {
 }  // namespace
 
 ParseResult ParseReport(std::string_view body, bool declaredUtf8) {
+    return ParseReport(body, declaredUtf8 ? Charset::ForCodePage(Charset::kUtf8) : nullptr);
+}
+
+ParseResult ParseReport(std::string_view body, const Charset::CodePageName* charset) {
     using namespace WireContract;
     ParseResult result;
-    const auto text = ServiceText::DecodeReportBody(body, declaredUtf8);
+    const auto text = ServiceText::DecodeBody(body, charset);
     if (!text) {
-        result.error = declaredUtf8 ? "body declared UTF-8 is not UTF-8" : "body is not GB18030 text";
+        result.error = charset ? "body declared " + std::string(charset->name) + " is not valid in it"
+                               : "body is not GB18030 text";
         return result;
     }
     ParsedPayload parsed = ParsePayload(*text);
@@ -45,7 +52,7 @@ ParseResult ParseReport(std::string_view body, bool declaredUtf8) {
     Elements& e = parsed.elements;
     Report r;
     r.account = ServiceText::Trim(e[kAccount].text);
-    if (r.account.empty() || ServiceText::CodePointCount(r.account) > kMaxAccountChars) {
+    if (r.account.empty() || TextEncoding::Utf8ToUtf16(r.account).size() > kMaxAccountUnits) {
         result.error = "account empty or too long";
         return result;
     }

@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "text/charset.h"
+#include "text/wire_contract.h"
+
 namespace Service {
 
 struct Report {
@@ -27,12 +30,14 @@ struct ParseResult {
     std::string error;  // why it was refused, for the log; empty on success
 };
 
-// Longest account, in characters; the checker's box takes 127 ANSI bytes.
-constexpr size_t kMaxAccountChars = 64;
+// Longest account, in UTF-16 code units: what the checker's box holds.
+constexpr size_t kMaxAccountUnits = WireContract::kAccountBoxUnits;
 
-// body: the raw request body, read per the wire contract (text/wire_contract.h). declaredUtf8: the request's
-// Content-Type says charset=utf-8; otherwise the body is the checker's ANSI code page, decoded as GB18030.
+// body: the raw request body, read per the wire contract (text/wire_contract.h) in the charset the request
+// declared (service/report_charset.h); null: none was, and the body is code page 936, decoded as GB18030.
 // Nothing is guessed: a GBK name can also be valid UTF-8.
+ParseResult ParseReport(std::string_view body, const Charset::CodePageName* charset);
+// The same, with UTF-8 declared or nothing.
 ParseResult ParseReport(std::string_view body, bool declaredUtf8);
 
 struct DisplayItem {

@@ -41,19 +41,6 @@ std::string NumbersProblem(const Report& r) {
     return {};
 }
 
-std::string AccountProblem(const std::string& name) {
-    if (!ServiceText::IsValidUtf8(name)) return "账号名不是有效的 UTF-8 文本";
-    if (name.empty()) return "请填写账号名";
-    if (ServiceText::CodePointCount(name) > kMaxAccountChars)
-        return "账号名太长，最多 " + std::to_string(kMaxAccountChars) + " 个字符";
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7f) return "账号名不能含有控制字符";
-    if (Identity::AccountKey(name).empty()) return "账号名不能只有空白或不可见字符";
-    const auto ansi = ServiceText::Utf8ToGb18030(name);
-    if (!ansi || ansi->size() > kMaxAccountBytesGb18030) return "账号名太长，检测程序无法填写";
-    return {};
-}
-
 PendingReport Prepare(Report report, std::string rawBody, std::string remote, int64_t receivedAt) {
     PendingReport p;
     p.accountKey = Identity::AccountKey(report.account);

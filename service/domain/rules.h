@@ -27,12 +27,9 @@ constexpr int64_t kDefaultEnrolmentsPerAddress = 300;
 constexpr int64_t kMaxCpuCount = 4096;
 constexpr int64_t kMaxClockMHz = 100000;
 constexpr int64_t kMaxMemoryMB = 64LL * 1024 * 1024;  // 64 TiB
-constexpr size_t kMaxAccountBytesGb18030 = 127;    // what the checker's box can send
 
 // Why the numbers of a parsed report are not believable; empty when they are.
 std::string NumbersProblem(const Report& report);
-// Why an account name cannot be registered (the text shown on the page); empty when it can.
-std::string AccountProblem(const std::string& name);
 
 // The day an enrolment counts for, per address (UTC days since the epoch).
 constexpr int64_t EnrolmentDay(int64_t unixSeconds) { return unixSeconds / 86400; }

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <vector>
+
+#include "service/domain/report_charset.h"
 
 namespace ServiceText {
 
@@ -48,8 +51,29 @@ bool IsValidUtf8(std::string_view bytes) {
 
 namespace {
 
+// Opening a table such as GB18030's maps it in anew each time, which cost more than the conversion: each
+// thread keeps the converters it used open, reset before every use.
+iconv_t OpenConverter(const char* to, const char* from) {
+    struct Open {
+        std::map<std::string, iconv_t> converters;
+        ~Open() {
+            for (auto& entry : converters) iconv_close(entry.second);
+        }
+    };
+    thread_local Open open;
+    const std::string key = std::string(to) + '\n' + from;
+    auto it = open.converters.find(key);
+    if (it == open.converters.end()) {
+        iconv_t cd = iconv_open(to, from);
+        if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+        it = open.converters.emplace(key, cd).first;
+    }
+    iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+    return it->second;
+}
+
 std::optional<std::string> Convert(const char* to, const char* from, std::string_view bytes) {
-    iconv_t cd = iconv_open(to, from);
+    iconv_t cd = OpenConverter(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
     std::string out;
     std::vector<char> buffer(bytes.size() * 4 + 16);
@@ -72,7 +96,6 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
         if (iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<size_t>(-1)) ok = false;
         out.append(buffer.data(), buffer.size() - outLeft);
     }
-    iconv_close(cd);
     if (!ok) return std::nullopt;
     return out;
 }
@@ -101,35 +124,17 @@ std::optional<std::string> Gb18030ToUtf8(std::string_view bytes) {
     return text;
 }
 
-std::optional<std::string> DecodeReportBody(std::string_view body, bool declaredUtf8) {
-    if (declaredUtf8) {
-        if (!IsValidUtf8(body)) return std::nullopt;
-        return std::string(body);
-    }
-    return Gb18030ToUtf8(body);
+bool DeclaresUtf8(std::string_view contentType) {
+    const auto charset = CharsetParameter(contentType);
+    if (!charset) return false;
+    std::string value = *charset;
+    for (char& c : value)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return value == "utf-8";
 }
 
-bool DeclaresUtf8(std::string_view contentType) {
-    auto lower = [](std::string_view text) {
-        std::string out(text);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    };
-    size_t start = contentType.find(';');
-    while (start != std::string_view::npos) {
-        const size_t end = contentType.find(';', start + 1);
-        const std::string_view parameter =
-            contentType.substr(start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
-        const size_t equals = parameter.find('=');
-        if (equals != std::string_view::npos && lower(Trim(parameter.substr(0, equals))) == "charset") {
-            std::string value = Trim(parameter.substr(equals + 1));
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-            return lower(value) == "utf-8";
-        }
-        start = end;
-    }
-    return false;
+std::optional<std::string> FromTable(std::string_view bytes, const char* iconvName) {
+    return Convert("UTF-8", iconvName, bytes);
 }
 
 std::optional<std::string> ToUtf8(std::string_view bytes) {

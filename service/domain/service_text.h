@@ -11,11 +11,11 @@
 namespace ServiceText {
 
 bool IsValidUtf8(std::string_view bytes);
-// A report body as UTF-8: with charset=utf-8 declared, the body itself when it is valid UTF-8; otherwise the
-// checker's ANSI code page, decoded as GB18030. Nothing when it is not what it is declared to be.
-std::optional<std::string> DecodeReportBody(std::string_view body, bool declaredUtf8);
 // Whether a Content-Type value declares charset=utf-8 (names and value in any case, the value maybe quoted).
+// Report bodies are read by service/report_charset.h, which knows every charset a checker declares.
 bool DeclaresUtf8(std::string_view contentType);
+// Text in the table iconv knows by `iconvName`, as UTF-8; nothing when a byte sequence is not valid there.
+std::optional<std::string> FromTable(std::string_view bytes, const char* iconvName);
 // GB18030 text as UTF-8, with code page 936's one single-byte addition: 0x80 is the euro sign there, and a
 // player who types € sends that byte. Nothing when the bytes are not such text.
 std::optional<std::string> Gb18030ToUtf8(std::string_view bytes);

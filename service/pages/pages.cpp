@@ -234,11 +234,11 @@ std::string RenderRegisterPage(const std::string& notice, bool good, const std::
                 HtmlEscape(notice) + "</p>";
     body += "<form method=\"post\" action=\"/register\" accept-charset=\"utf-8\">"
             "<label>账号名 <input name=\"account\" maxlength=\"" +
-            Num(static_cast<int64_t>(kMaxAccountChars)) +
+            Num(static_cast<int64_t>(kMaxAccountUnits)) +
             "\" required></label> <button type=\"submit\">注册</button></form>"
             "<p class=\"note\">账号名 1 至 " +
-            Num(static_cast<int64_t>(kMaxAccountChars)) +
-            " 个字符。注册后在检测程序中填写同一账号名。每个账号、每台电脑只能成功提交一次。</p>";
+            Num(static_cast<int64_t>(kMaxAccountUnits)) +
+            " 个字符（与检测程序的输入框相同，表情符号等少数字符各占两个）。注册后在检测程序中填写同一账号名。每个账号、每台电脑只能成功提交一次。</p>";
     if (accounts) {
         body += "<h2>已注册账号（" + Num(static_cast<int64_t>(accounts->size())) +
                 "）</h2><table><tr><th>账号</th><th>注册时间（UTC）</th><th>已报名</th></tr>";

@@ -54,6 +54,10 @@ class AgainstTheReportService(unittest.TestCase):
         # In code page 936 運 is DF 5C and 錦 is E5 5C: their second byte is a backslash.
         name = "運錦x"
         self.assertEqual([b for b in name[:2].encode("gbk")[1::2]], [0x5C, 0x5C])
+        self.assert_enrolled_as_typed(name)
+
+    def assert_enrolled_as_typed(self, name):
+        """One check of `name` in a fresh program succeeds, and the export holds the name as typed."""
         checker = Checker()
         try:
             self.assertEqual(self.check(checker, name), "提交成功，本账号获得20积分")

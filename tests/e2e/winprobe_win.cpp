@@ -13,6 +13,9 @@
 //   winprobe workarea TITLE         the work area of the monitor the window is on: "x y w h"
 //   winprobe responds TITLE MS      1 when the window answers a message within MS, else 0
 //   winprobe kill TITLE             end the process that owns the window
+//   winprobe acp                    the system's ANSI code page
+//   winprobe chars TITLE TEXT       TEXT typed as characters (WM_CHAR) into the focused control of TITLE,
+//                                   for characters no key of the locale's keyboard gives
 //   winprobe hold MS                keep a hidden window (and so Wine's desktop process) alive for up to MS,
 //                                   or until 'winprobe release'
 //   winprobe release                end a hold
@@ -191,6 +194,16 @@ int Run(int argc, wchar_t** argv) {
         std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
+    if (command == L"chars" && argc > 3) {
+        HWND hwnd = WaitFor(name, false, 2000);
+        if (!hwnd) return 1;
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info);
+        if (!info.hwndFocus) return 1;
+        for (const wchar_t* c = argv[3]; *c; ++c) SendMessageW(info.hwndFocus, WM_CHAR, *c, 1);
+        return 0;
+    }
     if (command == L"responds") {
         HWND hwnd = WaitFor(name, false, 2000);
         if (!hwnd) return 1;
@@ -234,6 +247,10 @@ int Run(int argc, wchar_t** argv) {
             SetEvent(release);
             CloseHandle(release);
         }
+        return 0;
+    }
+    if (command == L"acp") {
+        std::printf("%u\n", GetACP());
         return 0;
     }
     if (command == L"screen") {

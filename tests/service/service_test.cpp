@@ -196,6 +196,24 @@ TEST(ReportRules, TheBodyIsTheCodePageUnlessDeclaredUtf8) {
     EXPECT_EQ(fx.Reports()->front().report.account, "郑谢");
 }
 
+// A report declares its code page: Big5 bytes are read as Big5 (as GB18030 they are other characters),
+// bytes not valid in the declared table are malformed, and a charset the service lacks is refused by name.
+TEST(ReportRules, TheDeclaredCharsetReadsTheBody) {
+    ServiceFixture fx;
+    const std::string big5 = "\xBB\x4F\xC6\x57\xAA\xB1\xAE\x61";  // 臺灣玩家
+    ExpectReply(fx.Post(kReportPath, CheckerPayload(Fields(big5, "00-11-22-33-44-55")), "Application/json; charset=Big5"),
+                200, Replies::kSuccess);
+    EXPECT_EQ(fx.Reports()->front().report.account, "臺灣玩家");
+    ExpectReply(fx.Post(kReportPath, CheckerPayload(Fields("\xBB\xFF", "66-77-88-99-AA-BB")),
+                        "Application/json; charset=Big5"),
+                400, Replies::kMalformed);
+    ExpectReply(fx.Post(kReportPath, CheckerPayload(Fields("player9", "66-77-88-99-AA-BC")),
+                        "Application/json; charset=x-klingon"),
+                415, Replies::kUnknownCharset);
+    EXPECT_EQ(fx.Reports()->size(), 1u);
+    EXPECT_EQ(fx.Dashboard()->malformed, 2);
+}
+
 TEST(ReportRules, NumbersOutsideSaneRangesAreMalformed) {
     ServiceFixture fx;
     struct Case {
@@ -269,8 +287,8 @@ std::string Repeat(const std::string& s, int n) {
 
 TEST(Register, AccountNamesAreCheckedAndUnique) {
     ServiceFixture fx;
-    const std::string wan = "%E7%8E%A9";  // 玩: two bytes in GB18030
-    const std::string emoji = "%F0%9F%98%80";  // four bytes in GB18030
+    const std::string wan = "%E7%8E%A9";  // 玩
+    const std::string emoji = "%F0%9F%98%80";  // two UTF-16 units
     const RegisterCase cases[] = {
         {"plain", "account=player1", 200, "注册成功：player1"},
         {"blanks trimmed, then a duplicate", "account=+player1+", 409, "已被注册"},
@@ -280,11 +298,15 @@ TEST(Register, AccountNamesAreCheckedAndUnique) {
         {"missing field", "name=x", 400, "请填写账号名"},
         {"64 ASCII characters", "account=" + std::string(64, 'b'), 200, "注册成功"},
         {"65 characters", "account=" + std::string(65, 'c'), 400, "太长"},
-        {"63 chinese characters: 126 bytes for the checker", "account=" + Repeat(wan, 63), 200, "注册成功"},
-        {"64 chinese characters: 128 bytes for the checker", "account=" + Repeat(wan, 64), 400, "检测程序无法填写"},
-        {"32 four-byte characters", "account=" + Repeat(emoji, 32), 400, "检测程序无法填写"},
+        {"64 chinese characters: the box holds them", "account=" + Repeat(wan, 64), 200, "注册成功"},
+        {"65 chinese characters", "account=" + Repeat(wan, 65), 400, "太长"},
+        {"32 emoji: 64 UTF-16 units, sent from a UTF-8 Windows", "account=" + Repeat(emoji, 32), 200, "注册成功"},
+        {"33 emoji: 66 units, more than the box holds", "account=" + Repeat(emoji, 33), 400, "此账号名占 66 个"},
         {"not UTF-8", "account=%CD%E6", 400, "UTF-8"},
-        {"control character", "account=a%01b", 400, "控制字符"},
+        {"control character", "account=a%01b", 400, "字符 U+0001 是控制字符"},
+        {"a C1 control character", "account=a%C2%85b", 400, "字符 U+0085 是控制字符"},
+        {"a private-use character", "account=a%EE%80%80", 400, "字符 U+E000 是自造字"},
+        {"one beyond the planes' private use", "account=a%F3%B0%80%80", 400, "字符 U+F0000 是自造字"},
         {"a double quote: the checker escapes it", "account=a%22b", 200, "注册成功"},
         {"a backslash too", "account=a%5Cb", 200, "注册成功"},
         {"full-width spelling of a registered name", "account=%EF%BD%90layer1", 409, "已被注册"},
@@ -302,7 +324,7 @@ TEST(Register, AccountNamesAreCheckedAndUnique) {
     }
     const auto accounts = fx.store->Accounts();
     ASSERT_TRUE(accounts);
-    EXPECT_EQ(accounts->size(), 7u);
+    EXPECT_EQ(accounts->size(), 8u);
 }
 
 TEST(Register, TheListIsForTheAdminOnly) {

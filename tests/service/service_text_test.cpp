@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "service/domain/report_charset.h"
 #include "service/domain/service_text.h"
 #include "service/http/form.h"
 
@@ -61,10 +62,10 @@ TEST(ServiceText, TheCheckersCodePageDecodedAsGb18030) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         EXPECT_EQ(Gb18030ToUtf8(c.bytes), c.utf8);
-        EXPECT_EQ(DecodeReportBody(c.bytes, false), c.utf8);
+        EXPECT_EQ(DecodeBody(c.bytes, nullptr), c.utf8);
     }
-    EXPECT_EQ(DecodeReportBody("玩家", true), "玩家");
-    EXPECT_EQ(DecodeReportBody("\xCD\xE6", true), std::nullopt);
+    EXPECT_EQ(DecodeBody("玩家", Charset::ForCodePage(Charset::kUtf8)), "玩家");
+    EXPECT_EQ(DecodeBody("\xCD\xE6", Charset::ForCodePage(Charset::kUtf8)), std::nullopt);
 }
 
 TEST(ServiceText, OnlyADeclaredCharsetMakesABodyUtf8) {
@@ -85,6 +86,55 @@ TEST(ServiceText, OnlyADeclaredCharsetMakesABodyUtf8) {
         SCOPED_TRACE(value);
         EXPECT_EQ(DeclaresUtf8(value), utf8);
     }
+}
+
+// What a Content-Type declares, as the report path reads it: nothing (code page 936), a table by any of its
+// names, or a name the service refuses. Every name a checker declares leads back to its own code page.
+TEST(ServiceText, TheDeclaredCharsetChoosesTheTable) {
+    const struct {
+        const char* contentType;
+        bool supported;
+        unsigned codePage;  // 0: none declared
+    } cases[] = {
+        {"Application/json", true, 0},
+        {"application/json; charset=Big5", true, 950},
+        {"application/json;CHARSET=\"shift_jis\"", true, 932},
+        {"application/json; charset=windows-31j", true, 932},
+        {"application/json; charset=EUC-KR", true, 949},
+        {"application/json; charset=ks_c_5601-1987", true, 949},
+        {"application/json; charset=gbk", true, 936},
+        {"application/json; charset=GB18030", true, 936},
+        {"application/json; charset=cp1252", true, 1252},
+        {"application/json; charset=windows-1258", true, 1258},
+        {"application/json; charset=utf8", true, 65001},
+        {"application/json; charset=x-klingon", false, 0},
+        {"application/json; charset=CP437", false, 0},
+        {"application/json; charset=", false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contentType);
+        const BodyCharset charset = ReadBodyCharset(c.contentType);
+        EXPECT_EQ(charset.supported, c.supported);
+        EXPECT_EQ(charset.table ? charset.table->codePage : 0u, c.codePage);
+    }
+    for (size_t i = 0; i < Charset::kAnsiCodePageCount; ++i) {
+        const unsigned codePage = Charset::kAnsiCodePages[i].codePage;
+        const std::string line = Charset::ContentTypeLine(codePage);
+        SCOPED_TRACE(line);
+        const BodyCharset charset = ReadBodyCharset(line.substr(line.find(':') + 1));
+        EXPECT_TRUE(charset.supported);
+        EXPECT_EQ(charset.table ? charset.table->codePage : 936u, codePage);
+    }
+    EXPECT_EQ(Charset::ContentTypeLine(936), "Content-Type: Application/json");
+    EXPECT_EQ(Charset::ContentTypeLine(437), "Content-Type: Application/json; charset=CP437");
+    EXPECT_FALSE(ReadBodyCharset("application/json; charset=CP437").supported);
+    // Bytes that are no character of the declared table are refused, not replaced.
+    EXPECT_EQ(DecodeBody("\xA5\x78\xC6\x57", Charset::ForCodePage(950)), "台灣");
+    EXPECT_EQ(DecodeBody("\xA5\x78\xFF", Charset::ForCodePage(950)), std::nullopt);
+    // Windows reads the bytes its single-byte tables leave undefined as the C1 control of the same number.
+    EXPECT_EQ(DecodeBody("\x81", Charset::ForCodePage(1252)), "\xC2\x81");
+    // In 932 a lone 0x80 is U+0080; after a lead byte it is the second byte of ÷ (81 80).
+    EXPECT_EQ(DecodeBody("\x80\x81\x80", Charset::ForCodePage(932)), "\xC2\x80\xC3\xB7");
 }
 
 TEST(ServiceText, HtmlEscapeCoversEveryMarkupCharacter) {
