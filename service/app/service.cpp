@@ -35,11 +35,11 @@ void SecureHtml(HttpResponse& response) {
     response.headers.emplace("Referrer-Policy", "no-referrer");
 }
 
-HttpResponse Json(const ReplySpec& spec) {
+HttpResponse Json(const ReplySpec& reply) {
     HttpResponse r;
-    r.status = spec.status;
+    r.status = reply.status;
     r.contentType = kJsonType;
-    r.body = spec.Body();
+    r.body = reply.Body();
     return r;
 }
 

@@ -362,7 +362,7 @@ bool Fits(const FrozenList& list, const Params& params, std::string& error) {
 
 std::optional<Result> Run(const FrozenList& list, const Params& params, std::string_view seedText, std::string& error) {
     const auto seed = CanonicalSeed(seedText);
-    if (!seed) return error = "the seed is empty or holds control characters", std::nullopt;
+    if (!seed) return error = "a seed must not be empty nor hold control characters", std::nullopt;
     if (!Fits(list, params, error)) return std::nullopt;
     Grouping g = Group(list);
     const Hmac hmac(*seed);

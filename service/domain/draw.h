@@ -4,7 +4,7 @@
 //   1. The frozen list: every eligible account key with its stratum (its labels for the wave's aspects),
 //      sorted by key, written out in one canonical CSV form whose SHA-256 is shown when the wave is frozen.
 //   2. The parameters: the wave's size and strategy, in one canonical text form.
-//   3. The seed: a public value announced before the list was frozen and entered only after it.
+//   3. A seed: a public value announced before the list was frozen and entered only after it.
 //
 // Anyone holding the published list, parameters and seed recomputes the same accounts with
 // `report-service draw verify`; nothing else (no database, no clock, no private randomness) goes in.
@@ -21,7 +21,7 @@
 //   - Within a stratum the accounts are ranked by HMAC-SHA256(key = seed, message = account key), the 32
 //     bytes compared as an unsigned big-endian number, smallest first; the first `quota` are chosen.
 //
-// Texts are UTF-8 bytes throughout and compared byte by byte. The seed is used as given, less ASCII blanks
+// Texts are UTF-8 bytes throughout and compared byte by byte. A seed is used as given, less ASCII blanks
 // at either end.
 #include <cstdint>
 #include <optional>
@@ -83,7 +83,7 @@ struct Result {
     std::string sha256;                // of csv
 };
 
-// The seed as it is used: blanks trimmed; nothing when it is empty or holds control characters.
+// A seed as it is used: blanks trimmed; nothing when it is empty or holds control characters.
 std::optional<std::string> CanonicalSeed(std::string_view seed);
 // What coverage needs before the rest is shared out: the sum of min(K, stratum). 0 for other strategies.
 int64_t CoverageNeed(const FrozenList& list, const Params& params);
@@ -104,7 +104,7 @@ std::string Sha256Hex(std::string_view bytes);
 std::string HmacSha256(std::string_view key, std::string_view message);
 
 // Activation codes: "XXXX-XXXX-XXXX-XXXX" from 30 characters that cannot be mistaken for one another (no 0,
-// O, 1, I, L, U), about 78 random bits each, from the system's secure random source, never from the seed.
+// O, 1, I, L, U), about 78 random bits each, from the system's secure random source, never from a wave's seed.
 // The count asked for, all different.
 std::vector<std::string> ActivationCodes(size_t count);
 bool IsActivationCode(std::string_view text);

@@ -213,7 +213,7 @@ TEST(DrawProperty, RandomPopulations) {
                     EXPECT_LT(std::abs(double(s.quota - floor) - double(wave - need) * (n - floor) / (all - need)), 1.0);
                 }
             }
-            // The chosen ones are exactly the quota with the smallest HMAC of the seed and the account.
+            // The chosen ones are exactly the quota with the smallest HMAC of seed and account.
             std::vector<std::pair<std::string, bool>> ranked;
             for (const auto& a : accounts) ranked.emplace_back(Draw::HmacSha256(seed, a), chosen.count(a) > 0);
             std::sort(ranked.begin(), ranked.end());
