@@ -1,0 +1,17 @@
+# Staff access, the support desk's rules and the operator's signals, one library per layer:
+#   service/domain: credentials, sessions, roles, the login wait, the audit entry, the enrolment signals
+#   service/pages:  the audit log's CSV
+#   service/app:    the metrics exposition and the staff command line
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+
+add_library(report_service_staff_domain STATIC
+  domain/credentials.cpp domain/session.cpp domain/roles.cpp domain/login_throttle.cpp domain/audit.cpp
+  domain/signals.cpp)
+target_include_directories(report_service_staff_domain PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(report_service_staff_domain PUBLIC zorv_text PkgConfig::SODIUM)
+
+add_library(report_service_staff_pages STATIC pages/audit_csv.cpp)
+target_link_libraries(report_service_staff_pages PUBLIC report_service_staff_domain report_service_core)
+
+add_library(report_service_ops STATIC app/metrics.cpp app/staff_cli.cpp)
+target_link_libraries(report_service_ops PUBLIC report_service_staff_domain Threads::Threads)
