@@ -111,6 +111,9 @@ struct Registry::Entry {
     std::unique_ptr<Family<Histogram>> histogram;
 };
 
+Registry::Registry() = default;
+Registry::~Registry() = default;
+
 void Registry::Claim(const std::string& name, const Labels& labelNames, bool histogram) {
     if (!ValidName(name, true)) throw std::invalid_argument("metric name " + name);
     for (const auto& label : labelNames)

@@ -85,6 +85,11 @@ std::vector<double> DurationBounds();
 
 class Registry {
 public:
+    Registry();
+    ~Registry();
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
     // Names: [a-zA-Z_:][a-zA-Z0-9_:]*, counters ending in _total; label names [a-zA-Z_][a-zA-Z0-9_]*, not
     // starting with "__" (nor "le" for a histogram). A wrong name, or a name used twice, throws
     // std::invalid_argument: these are fixed by the program, never by input.

@@ -196,14 +196,15 @@ void Say(int fd, const char* text) {
 }
 
 std::optional<std::string> AskOnce(int fd, const char* prompt, std::string& error) {
-    Say(fd, prompt);
     std::optional<std::string> line;
     {
+        // Echo off before the prompt: whatever is typed once the prompt shows stays unseen.
         EchoOff quiet(fd);
         if (!quiet.Ok()) {
-            error = "standard input is no terminal: give the password with --password-stdin";
+            error = "the terminal's echo cannot be turned off";
             return std::nullopt;
         }
+        Say(fd, prompt);
         line = ReadPasswordLine(fd, error);
     }
     Say(fd, "\n");  // the typed line feed was not echoed either
