@@ -1,5 +1,6 @@
 # Staff access, the support desk's rules and the operator's signals, one library per layer:
 #   service/domain: credentials, sessions, roles, the login wait, the audit entry, the enrolment signals
+#   service/storage: the staff, session and audit tables on either database
 #   service/pages:  the audit log's CSV
 #   service/app:    the metrics exposition and the staff command line
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
@@ -13,5 +14,11 @@ target_link_libraries(report_service_staff_domain PUBLIC zorv_text PkgConfig::SO
 add_library(report_service_staff_pages STATIC pages/audit_csv.cpp)
 target_link_libraries(report_service_staff_pages PUBLIC report_service_staff_domain report_service_core)
 
+# Both backends' staff tables; OpenStaffStore chooses by the form of --db.
+add_library(report_service_staff_storage STATIC
+  storage/staff_store.cpp storage/sqlite/staff_sqlite.cpp storage/postgres/staff_postgres.cpp)
+target_link_libraries(report_service_staff_storage PUBLIC report_service_staff_domain report_service_core
+  SQLite::SQLite3 PkgConfig::LIBPQ)
+
 add_library(report_service_ops STATIC app/metrics.cpp app/staff_cli.cpp)
-target_link_libraries(report_service_ops PUBLIC report_service_staff_domain Threads::Threads)
+target_link_libraries(report_service_ops PUBLIC report_service_staff_storage Threads::Threads)

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "service/domain/credentials.h"
 
@@ -227,6 +228,78 @@ std::optional<std::string> ReadPasswordFromTerminal(int ttyFd, bool confirm, std
         return std::nullopt;
     }
     return first;
+}
+
+int RunStaffCommand(const StaffCommand& command, StaffStore& store, const PasswordSource& password,
+                    const std::string& systemUser, int64_t now, std::ostream& out, std::ostream& err) {
+    using Verb = StaffCommand::Verb;
+    if (command.verb == Verb::List) {
+        const auto all = store.ListStaff();
+        if (!all) {
+            err << "report-service: cannot read the staff: " << store.LastError() << "\n";
+            return 1;
+        }
+        for (const auto& a : *all) {
+            char when[32];
+            const time_t tt = static_cast<time_t>(a.createdAt);
+            struct tm tm {};
+            gmtime_r(&tt, &tm);
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &tm);
+            out << a.name << "\t" << RoleName(a.role) << "\t" << (a.disabled ? "disabled" : "active") << "\t" << when
+                << " UTC\n";
+        }
+        if (all->empty()) out << "no staff yet: report-service staff add NAME --role admin\n";
+        return 0;
+    }
+    const std::string by = "by " + (systemUser.empty() ? std::string("?") : systemUser);
+    StaffWrite result = StaffWrite::Failed;
+    if (command.verb == Verb::Disable) {
+        result = store.Disable(command.name, MakeAuditEntry(now, kConsoleActor, "local", AuditAction::StaffDisable,
+                                                            command.name, by));
+    } else {
+        std::string error;
+        const auto typed = password(true, error);
+        if (!typed) {
+            err << "report-service: " << error << "\n";
+            return 1;
+        }
+        if (const std::string problem = Credentials::PasswordProblem(*typed); !problem.empty()) {
+            err << "report-service: " << problem << "\n";
+            return 1;
+        }
+        const auto hash = Credentials::HashPassword(*typed);
+        if (!hash) {
+            err << "report-service: cannot hash the password (out of memory)\n";
+            return 1;
+        }
+        if (command.verb == Verb::Add) {
+            StaffAccount account{command.name, command.role, *hash, false, now};
+            result = store.AddStaff(account, MakeAuditEntry(now, kConsoleActor, "local", AuditAction::StaffAdd,
+                                                            command.name, by + ", role " + RoleName(command.role)));
+        } else {
+            result = store.SetPassword(command.name, *hash, MakeAuditEntry(now, kConsoleActor, "local",
+                                                                           AuditAction::StaffPasswd, command.name, by));
+        }
+    }
+    switch (result) {
+        case StaffWrite::Done:
+            out << (command.verb == Verb::Add      ? "added "
+                    : command.verb == Verb::Passwd ? "new password for "
+                                                   : "disabled ")
+                << command.name << (command.verb == Verb::Add ? std::string(" (") + RoleName(command.role) + ")" : "")
+                << (command.verb == Verb::Add ? "" : "; its sessions have ended") << "\n";
+            return 0;
+        case StaffWrite::Exists:
+            err << "report-service: staff " << command.name << " exists already\n";
+            return 1;
+        case StaffWrite::Missing:
+            err << "report-service: there is no staff " << command.name << "\n";
+            return 1;
+        case StaffWrite::Failed:
+            break;
+    }
+    err << "report-service: the database refused: " << store.LastError() << "\n";
+    return 1;
 }
 
 }  // namespace Service

@@ -3,11 +3,15 @@
 // against the same --db as the service. A password never comes from the command line, where every user of
 // the machine sees it in the process list: it is typed at the terminal (without echo, twice) or read as
 // one line of standard input (--password-stdin, for scripts).
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "service/domain/roles.h"
+#include "service/storage/staff_store.h"
 
 namespace Service {
 
@@ -31,5 +35,14 @@ std::optional<std::string> ReadPasswordLine(int fd, std::string& error);
 // the echo is back on however it ends, Ctrl-C included. Nothing, with the reason, when the descriptor is no
 // terminal or the two entries differ.
 std::optional<std::string> ReadPasswordFromTerminal(int ttyFd, bool confirm, std::string& error);
+
+// Gives the new password (confirm: ask twice), or nothing with the reason.
+using PasswordSource = std::function<std::optional<std::string>(bool confirm, std::string& error)>;
+
+// Carries the command out on the store, each change with its audit entry (actor "console"; who stands
+// behind it, the system user, in the detail). Results for the operator go to out, problems to err; the
+// exit code: 0 done, 1 refused or failed.
+int RunStaffCommand(const StaffCommand& command, StaffStore& store, const PasswordSource& password,
+                    const std::string& systemUser, int64_t now, std::ostream& out, std::ostream& err);
 
 }  // namespace Service
