@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "service/app/staff_cli.h"
 #include "service/http_server.h"
 #include "service/pg_storage.h"
 #include "service/secret_file.h"
@@ -41,7 +42,9 @@ const char* const kUsage =
     "                         per-address limits and the records; no per-address connection cap for it\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
-    "  --help                 this text\n";
+    "  --help                 this text\n"
+    "\n"
+    "report-service staff add|passwd|disable|list …  manages the staff accounts (staff --help).\n";
 
 struct Flags {
     std::string host = "127.0.0.1";
@@ -162,6 +165,8 @@ std::string NewToken() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "staff") == 0)
+        return Service::StaffMain(std::vector<std::string>(argv + 2, argv + argc));
     Flags flags;
     if (const int rc = ParseFlags(argc, argv, flags)) return rc < 0 ? 0 : rc;
     setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -22,3 +22,5 @@ target_link_libraries(report_service_staff_storage PUBLIC report_service_staff_d
 
 add_library(report_service_ops STATIC app/metrics.cpp app/staff_cli.cpp app/staff_access.cpp)
 target_link_libraries(report_service_ops PUBLIC report_service_staff_storage Threads::Threads)
+
+target_link_libraries(report-service PRIVATE report_service_ops)

@@ -1,14 +1,21 @@
 #include "service/app/staff_cli.h"
 
+#include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <iostream>
 
 #include "service/domain/credentials.h"
+#include "service/pg_storage.h"
 
 namespace Service {
 
@@ -300,6 +307,51 @@ int RunStaffCommand(const StaffCommand& command, StaffStore& store, const Passwo
     }
     err << "report-service: the database refused: " << store.LastError() << "\n";
     return 1;
+}
+
+int StaffMain(const std::vector<std::string>& args) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        std::cout << kStaffUsage;
+        return 0;
+    }
+    std::string error;
+    const auto command = ParseStaffCommand(args, error);
+    if (!command) {
+        std::cerr << "report-service: " << error << "\n\n" << kStaffUsage;
+        return 2;
+    }
+    if (!Credentials::Init()) {
+        std::cerr << "report-service: no source of random numbers\n";
+        return 1;
+    }
+    if (!IsPostgresUrl(command->db)) {
+        std::error_code ec;
+        const auto parent = std::filesystem::path(command->db).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    }
+    auto store = OpenStaffStore(command->db, error);
+    if (!store) {
+        std::cerr << "report-service: cannot use the database: " << error << "\n";
+        return 1;
+    }
+    const PasswordSource password = [&](bool confirm, std::string& why) -> std::optional<std::string> {
+        if (command->passwordFromStdin) return ReadPasswordLine(STDIN_FILENO, why);
+        const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (tty < 0) {
+            why = "there is no terminal to ask on: give the password with --password-stdin";
+            return std::nullopt;
+        }
+        auto typed = ReadPasswordFromTerminal(tty, confirm, why);
+        close(tty);
+        return typed;
+    };
+    // Who ran it, as the system knows them (and who used sudo to become root).
+    std::string user;
+    if (const passwd* pw = getpwuid(getuid())) user = pw->pw_name;
+    if (const char* sudo = std::getenv("SUDO_USER"); sudo && *sudo) user += std::string(" (sudo ") + sudo + ")";
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return RunStaffCommand(*command, *store, password, user, now, std::cout, std::cerr);
 }
 
 }  // namespace Service

@@ -45,4 +45,7 @@ using PasswordSource = std::function<std::optional<std::string>(bool confirm, st
 int RunStaffCommand(const StaffCommand& command, StaffStore& store, const PasswordSource& password,
                     const std::string& systemUser, int64_t now, std::ostream& out, std::ostream& err);
 
+// report-service staff …: args are what follows "staff"; returns the exit code (2: not a command).
+int StaffMain(const std::vector<std::string>& args);
+
 }  // namespace Service

@@ -24,3 +24,7 @@ endforeach()
 add_test(NAME service.metrics_exposition
   COMMAND ${prometheus_python} ${CMAKE_CURRENT_LIST_DIR}/staff/metrics_exposition.py $<TARGET_FILE:metrics_sample>)
 set_tests_properties(service.metrics_exposition PROPERTIES LABELS service TIMEOUT 120)
+
+add_test(NAME service.staff_cli
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/staff/staff_cli_e2e.py $<TARGET_FILE:report-service>)
+set_tests_properties(service.staff_cli PROPERTIES LABELS service TIMEOUT 120)
