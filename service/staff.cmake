@@ -2,7 +2,8 @@
 #   service/domain: credentials, sessions, roles, the login wait, the audit entry, the enrolment signals
 #   service/storage: the staff, session and audit tables on either database
 #   service/pages:  the audit log's CSV
-#   service/app:    the metrics exposition, the staff command line, signing staff in and out
+#   service/app:    the metrics exposition and the service's figures, JSON log lines, the staff command
+#                   line, signing staff in and out
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 
 add_library(report_service_staff_domain STATIC
@@ -20,7 +21,7 @@ add_library(report_service_staff_storage STATIC
 target_link_libraries(report_service_staff_storage PUBLIC report_service_staff_domain report_service_core
   SQLite::SQLite3 PkgConfig::LIBPQ)
 
-add_library(report_service_ops STATIC app/metrics.cpp app/staff_cli.cpp app/staff_access.cpp)
+add_library(report_service_ops STATIC app/metrics.cpp app/operator_signals.cpp app/staff_cli.cpp app/staff_access.cpp)
 target_link_libraries(report_service_ops PUBLIC report_service_staff_storage Threads::Threads)
 
 target_link_libraries(report-service PRIVATE report_service_ops)

@@ -59,9 +59,13 @@ size_t CharLength(std::string_view text) {
     return 0;
 }
 
-// Valid UTF-8 of at most max bytes: malformed bytes and control characters other than tab and line feed
-// (NUL among them, which PostgreSQL's text refuses) become U+FFFD; the cut falls between characters.
-std::string Clean(std::string_view text, size_t max) {
+bool Contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+}  // namespace
+
+std::string CleanUtf8(std::string_view text, size_t max) {
     static const std::string_view kReplacement = "\xEF\xBF\xBD";
     std::string out;
     size_t i = 0;
@@ -80,12 +84,6 @@ std::string Clean(std::string_view text, size_t max) {
     return out;
 }
 
-bool Contains(const std::string& haystack, const std::string& needle) {
-    return haystack.find(needle) != std::string::npos;
-}
-
-}  // namespace
-
 const char* AuditActionName(AuditAction action) { return kActions[static_cast<int>(action)].name; }
 const char* AuditActionLabel(AuditAction action) { return kActions[static_cast<int>(action)].label; }
 
@@ -99,11 +97,11 @@ AuditEntry MakeAuditEntry(int64_t at, std::string_view actor, std::string_view r
                           std::string_view subject, std::string_view detail) {
     AuditEntry entry;
     entry.at = at;
-    entry.actor = Clean(actor, kMaxAuditSubject);
-    entry.remote = Clean(remote, kMaxAuditSubject);
+    entry.actor = CleanUtf8(actor, kMaxAuditSubject);
+    entry.remote = CleanUtf8(remote, kMaxAuditSubject);
     entry.action = action;
-    entry.subject = Clean(subject, kMaxAuditSubject);
-    entry.detail = Clean(detail, kMaxAuditDetail);
+    entry.subject = CleanUtf8(subject, kMaxAuditSubject);
+    entry.detail = CleanUtf8(detail, kMaxAuditDetail);
     return entry;
 }
 

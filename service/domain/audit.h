@@ -56,6 +56,10 @@ struct AuditEntry {
 AuditEntry MakeAuditEntry(int64_t at, std::string_view actor, std::string_view remote, AuditAction action,
                           std::string_view subject = {}, std::string_view detail = {});
 
+// Valid UTF-8 of at most maxBytes: malformed bytes and control characters other than tab and line feed
+// become U+FFFD (NUL among them, which PostgreSQL's text refuses); a cut falls between characters.
+std::string CleanUtf8(std::string_view text, size_t maxBytes);
+
 // What the admin's audit page asks for. Empty fields match everything.
 struct AuditFilter {
     std::string actor;                  // exactly
