@@ -1,7 +1,7 @@
 # Staff access, the support desk's rules and the operator's signals, one library per layer:
 #   service/domain: credentials, sessions, roles, the login wait, the audit entry, the enrolment signals
 #   service/storage: the staff, session and audit tables on either database
-#   service/pages:  the audit log's CSV
+#   service/pages:  the audit log's CSV, the bodies of the staff pages
 #   service/app:    the metrics exposition and the service's figures, JSON log lines, the staff command
 #                   line, signing staff in and out
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
@@ -12,7 +12,7 @@ add_library(report_service_staff_domain STATIC
 target_include_directories(report_service_staff_domain PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(report_service_staff_domain PUBLIC zorv_text PkgConfig::SODIUM)
 
-add_library(report_service_staff_pages STATIC pages/audit_csv.cpp)
+add_library(report_service_staff_pages STATIC pages/audit_csv.cpp pages/staff_pages.cpp)
 target_link_libraries(report_service_staff_pages PUBLIC report_service_staff_domain report_service_core)
 
 # Both backends' staff tables; OpenStaffStore chooses by the form of --db.
