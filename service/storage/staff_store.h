@@ -1,6 +1,6 @@
 #pragma once
 // Where staff accounts, their sessions and the audit log are kept, on the service's own database (SQLite or
-// PostgreSQL). Every change is one transaction together with its audit entry: a change without its record,
+// PostgreSQL), and what the support desk reads of the reports. Every change is one transaction together with its audit entry: a change without its record,
 // or a record of a change that did not happen, cannot be left behind. The audit log is insert-only: the
 // interface has no way to change or delete an entry, and the database refuses it too (a trigger).
 #include <cstdint>
@@ -13,6 +13,8 @@
 #include "service/domain/audit.h"
 #include "service/domain/roles.h"
 #include "service/domain/session.h"
+#include "service/domain/signals.h"
+#include "service/storage.h"
 
 namespace Service {
 
@@ -31,6 +33,30 @@ struct FoundSession {
 };
 
 enum class StaffWrite { Done, Exists, Missing, Failed };
+
+// What the search box asks for: each non-empty key is tried, a report matching any of them is found.
+struct SupportQuery {
+    std::string accountKey;    // Identity::AccountKey of the text
+    std::string machineKey;    // "mac:" and Identity::MacKey of the text, when it is a MAC
+    std::string computerName;  // the text as typed (and in upper case, as Windows shows names)
+    std::string remote;        // the text as an address
+};
+SupportQuery MakeSupportQuery(const std::string& typed);
+
+// One account on one machine, as the reports found show it.
+struct SearchHit {
+    std::string accountKey, account, machineKey, mac, computerName, remote;  // the newest report's
+    int64_t lastAt = 0;
+    int64_t reports = 0;
+    bool enrolled = false;  // this account stands enrolled on this machine
+};
+constexpr size_t kMaxSearchHits = 200;
+
+// Every report of an account or machine, oldest first, and its standing enrolment if any.
+struct Attempts {
+    std::vector<ReportRow> reports;
+    std::optional<EnrolmentRow> enrolment;
+};
 
 class StaffStore {
 public:
@@ -60,6 +86,13 @@ public:
     // Entries matching the filter, newest first, at most limit; the sink returns false to stop.
     virtual bool ReadAudit(const AuditFilter& filter, size_t limit,
                            const std::function<bool(const AuditEntry&)>& sink) = 0;
+
+    // The support desk's look-ups, read-only. Nothing when the database failed.
+    virtual std::optional<std::vector<SearchHit>> Search(const SupportQuery& query) = 0;
+    virtual std::optional<Attempts> AccountAttempts(const std::string& accountKey) = 0;
+    virtual std::optional<Attempts> MachineAttempts(const std::string& machineKey) = 0;
+    // Every standing enrolment with the report that made it, oldest first: what the signals look at.
+    virtual std::optional<std::vector<EnrolmentRow>> Enrolments() = 0;
 
     virtual std::string LastError() const = 0;
 };

@@ -6,7 +6,7 @@ target_link_libraries(staff_tests PRIVATE report_service_staff_pages report_serv
 gtest_discover_tests(staff_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES LABELS service TIMEOUT 120)
 # The staff tables once more on the PostgreSQL cluster of postgres.cmake.
-gtest_discover_tests(staff_tests TEST_PREFIX pg. TEST_FILTER "StaffStoreTest.*" DISCOVERY_MODE PRE_TEST
+gtest_discover_tests(staff_tests TEST_PREFIX pg. TEST_FILTER "StaffStore*" DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 60 PROPERTIES LABELS service TIMEOUT 120 ${service_pg_test_properties})
 
 add_executable(metrics_sample ${CMAKE_CURRENT_LIST_DIR}/staff/metrics_sample.cpp)

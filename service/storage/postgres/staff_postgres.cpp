@@ -2,11 +2,13 @@
 // UPDATE, DELETE and TRUNCATE by trigger, whatever client asks.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "service/storage/staff_store.h"
+#include "service/storage/support_queries.h"
 
 namespace Service {
 
@@ -179,9 +181,59 @@ public:
         return true;
     }
 
+    std::optional<std::vector<SearchHit>> Search(const SupportQuery& query) override {
+        static const std::string sql = [] {
+            std::string text = SupportQueries::kSearch;
+            const std::string from = SupportQueries::kUpperName;
+            return text.replace(text.find(from), from.size(), SupportQueries::kUpperNameAscii);
+        }();
+        Result r = Run(sql.c_str(), SupportQueries::SearchParameters(query));
+        if (!r) return std::nullopt;
+        std::vector<SearchHit> hits;
+        for (int i = 0; i < PQntuples(r.get()); ++i) hits.push_back(SupportQueries::ReadHit(Row(r.get(), i)));
+        return hits;
+    }
+
+    std::optional<Attempts> AccountAttempts(const std::string& accountKey) override {
+        return ReadAttempts(SupportQueries::kAccountAttempts, SupportQueries::kEnrolmentOfAccount, accountKey);
+    }
+
+    std::optional<Attempts> MachineAttempts(const std::string& machineKey) override {
+        return ReadAttempts(SupportQueries::kMachineAttempts, SupportQueries::kEnrolmentOfMachine, machineKey);
+    }
+
+    std::optional<std::vector<EnrolmentRow>> Enrolments() override {
+        Result r = Run(SupportQueries::kEnrolments, {});
+        if (!r) return std::nullopt;
+        std::vector<EnrolmentRow> rows;
+        for (int i = 0; i < PQntuples(r.get()); ++i) rows.push_back(SupportQueries::ReadEnrolment(Row(r.get(), i)));
+        return rows;
+    }
+
     std::string LastError() const override { return m_error; }
 
 private:
+    class Row final : public SupportQueries::Row {
+    public:
+        Row(PGresult* r, int row) : m_r(r), m_row(row) {}
+        std::string Text(int column) const override { return PgStaffStore::Text(m_r, m_row, column); }
+        int64_t Int(int column) const override { return PgStaffStore::Int(m_r, m_row, column); }
+
+    private:
+        PGresult* m_r;
+        int m_row;
+    };
+    std::optional<Attempts> ReadAttempts(const char* reportsSql, const char* enrolmentSql, const std::string& key) {
+        Result reports = Run(reportsSql, {key});
+        Result enrolment = reports ? Run(enrolmentSql, {key}) : nullptr;
+        if (!reports || !enrolment) return std::nullopt;
+        Attempts a;
+        for (int i = PQntuples(reports.get()) - 1; i >= 0; --i)
+            a.reports.push_back(SupportQueries::ReadAttempt(Row(reports.get(), i)));
+        if (PQntuples(enrolment.get()) > 0) a.enrolment = SupportQueries::ReadEnrolment(Row(enrolment.get(), 0));
+        return a;
+    }
+
     // A lost connection is made again once before a statement outside a transaction.
     bool Ready() {
         if (PQstatus(m_conn.get()) == CONNECTION_OK) return true;

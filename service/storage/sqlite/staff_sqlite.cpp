@@ -1,9 +1,11 @@
 // The staff tables in the service's SQLite file.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "service/storage/staff_store.h"
+#include "service/storage/support_queries.h"
 
 namespace Service {
 
@@ -204,9 +206,63 @@ public:
         return rc == SQLITE_DONE || (Fail(), false);
     }
 
+    std::optional<std::vector<SearchHit>> Search(const SupportQuery& query) override {
+        std::vector<SearchHit> hits;
+        if (!Query(SupportQueries::kSearch, SupportQueries::SearchParameters(query),
+                   [&](const SupportQueries::Row& row) { hits.push_back(SupportQueries::ReadHit(row)); }))
+            return std::nullopt;
+        return hits;
+    }
+
+    std::optional<Attempts> AccountAttempts(const std::string& accountKey) override {
+        return ReadAttempts(SupportQueries::kAccountAttempts, SupportQueries::kEnrolmentOfAccount, accountKey);
+    }
+
+    std::optional<Attempts> MachineAttempts(const std::string& machineKey) override {
+        return ReadAttempts(SupportQueries::kMachineAttempts, SupportQueries::kEnrolmentOfMachine, machineKey);
+    }
+
+    std::optional<std::vector<EnrolmentRow>> Enrolments() override {
+        std::vector<EnrolmentRow> rows;
+        if (!Query(SupportQueries::kEnrolments, {},
+                   [&](const SupportQueries::Row& row) { rows.push_back(SupportQueries::ReadEnrolment(row)); }))
+            return std::nullopt;
+        return rows;
+    }
+
     std::string LastError() const override { return m_error; }
 
 private:
+    class Row final : public SupportQueries::Row {
+    public:
+        explicit Row(sqlite3_stmt* s) : m_s(s) {}
+        std::string Text(int column) const override { return SqliteStaffStore::Text(m_s, column); }
+        int64_t Int(int column) const override { return sqlite3_column_int64(m_s, column); }
+
+    private:
+        sqlite3_stmt* m_s;
+    };
+    // A statement written with $N parameters (as for both backends), each bound as text.
+    template <typename Each>
+    bool Query(const char* sql, const std::vector<std::string>& params, Each each) {
+        std::string text(sql);
+        std::replace(text.begin(), text.end(), '$', '?');
+        auto s = Prepare(text.c_str());
+        if (!s) return false;
+        for (size_t i = 0; i < params.size(); ++i) Bind(s, static_cast<int>(i + 1), params[i]);
+        int rc;
+        while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) each(Row(s.get()));
+        return rc == SQLITE_DONE || (Fail(), false);
+    }
+    std::optional<Attempts> ReadAttempts(const char* reportsSql, const char* enrolmentSql, const std::string& key) {
+        Attempts a;
+        if (!Query(reportsSql, {key}, [&](const SupportQueries::Row& row) { a.reports.push_back(SupportQueries::ReadAttempt(row)); }) ||
+            !Query(enrolmentSql, {key}, [&](const SupportQueries::Row& row) { a.enrolment = SupportQueries::ReadEnrolment(row); }))
+            return std::nullopt;
+        std::reverse(a.reports.begin(), a.reports.end());
+        return a;
+    }
+
     bool Exec(const char* sql) {
         char* message = nullptr;
         if (sqlite3_exec(m_db.get(), sql, nullptr, nullptr, &message) == SQLITE_OK) return true;

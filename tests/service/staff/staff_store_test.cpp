@@ -3,6 +3,7 @@
 // audit filter's SQL agreeing with the one rule of the domain.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 
@@ -203,6 +204,69 @@ TEST_F(StaffStoreTest, CommandLineKeepsOnlyTheHashOfAPassword) {
     EXPECT_EQ(audit[0].detail, "by root, role admin");
     EXPECT_EQ(out.str().find(secret), std::string::npos);
     EXPECT_EQ(err.str().find(secret), std::string::npos);
+}
+
+// Reports through the real service, then the support desk's look-ups on the same database.
+TEST(StaffStoreSupport, SearchAttemptsAndEnrolments) {
+    ServiceFixture f;
+    const auto post = [&](const std::string& account, const std::string& mac, const std::string& computer) {
+        ReportFields r;
+        r.account = account;
+        r.mac = mac;
+        r.computer = computer;
+        f.ReportUtf8(Utf8Payload(r));
+        f.now += 60;
+    };
+    post("player1", "00-11-22-33-44-55", "PC01");   // enrols
+    post("Ｐlayer1", "00-11-22-33-44-66", "PC02");  // the same account in another spelling: refused
+    post("player2", "00-11-22-33-44-55", "PC01");   // the same machine: refused
+    post("player3", "0A-11-22-33-44-77", "pc-3");   // enrols
+    f.service->Flush();
+    std::string error;
+    auto store = OpenStaffStore(f.Path(), error);
+    ASSERT_TRUE(store) << error;
+
+    const auto hits = [&](const std::string& typed) {
+        std::string shown;
+        const auto found = store->Search(MakeSupportQuery(typed));
+        EXPECT_TRUE(found) << store->LastError();
+        if (!found) return shown;
+        for (const auto& h : *found)
+            shown += h.accountKey + "@" + h.machineKey + (h.enrolled ? "*" : "") + " " + std::to_string(h.reports) + ";";
+        return shown;
+    };
+    EXPECT_EQ(hits("  ＰＬＡＹＥＲ１ "), "player1@mac:001122334466 1;player1@mac:001122334455* 1;");
+    EXPECT_EQ(hits("00:11:22:33:44:55"), "player2@mac:001122334455 1;player1@mac:001122334455* 1;");
+    EXPECT_EQ(hits("001122.334455"), hits("00:11:22:33:44:55"));
+    EXPECT_EQ(hits("PC-3"), hits("pc-3"));
+    EXPECT_EQ(hits("pc-3"), "player3@mac:0A1122334477* 1;");
+    const std::string everyone = hits("127.0.0.1");
+    EXPECT_EQ(std::count(everyone.begin(), everyone.end(), ';'), 4);
+    EXPECT_EQ(hits("nobody"), "");
+
+    const auto account = *store->AccountAttempts("player1");
+    ASSERT_EQ(account.reports.size(), 2u);
+    EXPECT_EQ(account.reports[0].outcome + " " + account.reports[1].outcome, "success account_used");
+    EXPECT_EQ(account.reports[1].report.account, "Ｐlayer1");
+    ASSERT_TRUE(account.enrolment);
+    EXPECT_EQ(account.enrolment->machineKey, "mac:001122334455");
+    EXPECT_EQ(account.enrolment->report.computerName, "PC01");
+    const auto machine = *store->MachineAttempts("mac:001122334455");
+    ASSERT_EQ(machine.reports.size(), 2u);
+    EXPECT_EQ(machine.reports[0].outcome + " " + machine.reports[1].outcome, "success machine_used");
+    EXPECT_EQ(machine.enrolment->accountKey, "player1");
+    EXPECT_FALSE(store->AccountAttempts("player2")->enrolment);
+
+    const auto enrolments = *store->Enrolments();
+    ASSERT_EQ(enrolments.size(), 2u);
+    EXPECT_EQ(enrolments[0].macKey + " " + enrolments[1].macKey, "001122334455 0A1122334477");
+    EXPECT_EQ(enrolments[1].report.clockMHz, 2993);
+    EXPECT_EQ(enrolments[1].enrolledAt - enrolments[0].enrolledAt, 180);
+    // The signals read these rows as they are: player3's MAC has the locally administered bit.
+    const auto found = FindSuspicious(enrolments);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].kind, SignalKind::LocalMac);
+    EXPECT_EQ(enrolments[found[0].rows[0]].accountKey, "player3");
 }
 
 }  // namespace
