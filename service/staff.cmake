@@ -1,5 +1,6 @@
 # Staff access, the support desk's rules and the operator's signals, one library per layer:
-#   service/domain: credentials, sessions, roles, the login wait, the audit entry, the enrolment signals
+#   service/domain: credentials, sessions, roles, the login wait, the audit entry, the enrolment signals,
+#                   the support desk's look-ups
 #   service/storage: the staff, session and audit tables on either database
 #   service/pages:  the audit log's CSV, the bodies of the staff pages
 #   service/app:    the metrics exposition and the service's figures, JSON log lines, the staff command
@@ -8,9 +9,9 @@ pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 
 add_library(report_service_staff_domain STATIC
   domain/credentials.cpp domain/session.cpp domain/roles.cpp domain/login_throttle.cpp domain/audit.cpp
-  domain/signals.cpp)
+  domain/signals.cpp domain/support.cpp)
 target_include_directories(report_service_staff_domain PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(report_service_staff_domain PUBLIC zorv_text PkgConfig::SODIUM)
+target_link_libraries(report_service_staff_domain PUBLIC zorv_text PkgConfig::SODIUM report_service_core)
 
 add_library(report_service_staff_pages STATIC pages/audit_csv.cpp pages/staff_pages.cpp)
 target_link_libraries(report_service_staff_pages PUBLIC report_service_staff_domain report_service_core)

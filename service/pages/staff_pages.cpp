@@ -139,6 +139,58 @@ std::string SuspiciousBody(const std::vector<Suspicion>& found, const std::vecto
     return body;
 }
 
+std::string SearchBody(const std::string& typed, const std::vector<SearchHit>& hits) {
+    std::string body = "<h1>查找</h1><form method=\"get\" action=\"/search\"><input name=\"q\" size=\"40\" value=\"" +
+                       HtmlEscape(typed) +
+                       "\" placeholder=\"账号、MAC 地址、电脑名或 IP 地址\" autofocus> <button type=\"submit\">查找</button></form>";
+    if (typed.empty()) return body;
+    if (hits.empty()) return body + "<p>没有找到相关的报告。</p>";
+    body += "<table><tr><th>账号</th><th>电脑</th><th>电脑名</th><th>最近地址</th><th>最近报告（UTC）</th><th>报告数</th>"
+            "<th>已报名</th></tr>";
+    for (const auto& h : hits)
+        body += "<tr><td><a href=\"/account?key=" + HtmlEscape(UrlEncode(h.accountKey)) + "\">" + HtmlEscape(h.account) +
+                "</a></td><td><a href=\"/machine?key=" + HtmlEscape(UrlEncode(h.machineKey)) + "\">" +
+                HtmlEscape(h.mac.empty() ? h.machineKey : h.mac) + "</a></td><td>" + HtmlEscape(h.computerName) +
+                "</td><td>" + HtmlEscape(h.remote) + "</td><td>" + When(h.lastAt) + "</td><td>" +
+                std::to_string(h.reports) + "</td><td>" + (h.enrolled ? "是" : "否") + "</td></tr>";
+    return body + "</table>";
+}
+
+std::string SubjectBody(const SubjectPage& page) {
+    const auto& a = page.attempts;
+    std::string body = std::string("<h1>") + (page.machine ? "电脑 " : "账号 ") + HtmlEscape(page.key) + "</h1>";
+    if (a.enrolment) {
+        const auto& e = *a.enrolment;
+        const auto& r = e.report;
+        body += "<div class=\"panel\"><h2>报名</h2><p>" + When(e.enrolledAt) + "（UTC），地址 " + HtmlEscape(e.remote) +
+                "，账号 <a href=\"/account?key=" + HtmlEscape(UrlEncode(e.accountKey)) + "\">" + HtmlEscape(r.account) +
+                "</a>，电脑 <a href=\"/machine?key=" + HtmlEscape(UrlEncode(e.machineKey)) + "\">" +
+                HtmlEscape(r.mac.empty() ? e.machineKey : r.mac) + "</a></p><p>" + HtmlEscape(r.os) + "；" +
+                HtmlEscape(r.cpuName) + "，" + std::to_string(r.cpuCount) + " 核，" + std::to_string(r.clockMHz) +
+                " MHz；内存 " + HtmlEscape(r.memoryMB) + " MB；" + HtmlEscape(r.displays) + "；" + HtmlEscape(r.resolution) +
+                "；电脑名 " + HtmlEscape(r.computerName) + "</p>";
+        if (!page.csrf.empty()) {
+            body += RevokeForm(page.csrf, e.accountKey);
+            if (!page.machine) body += EraseForm(page.csrf, e.accountKey, r.account);
+        }
+        body += "</div>";
+    } else {
+        body += "<p>目前没有报名。</p>";
+        if (!page.csrf.empty() && page.restorable && !page.machine) body += RestoreForm(page.csrf, page.key);
+    }
+    body += "<h2>全部报告（" + std::to_string(a.reports.size()) + "）</h2><table><tr><th>时间（UTC）</th><th>地址</th><th>结果</th>"
+            "<th>账号</th><th>电脑</th><th>电脑名</th></tr>";
+    for (const auto& r : a.reports)
+        body += "<tr><td>" + When(r.receivedAt) + "</td><td>" + HtmlEscape(r.remote) + "</td><td>" + HtmlEscape(r.outcome) +
+                "</td><td>" + HtmlEscape(r.report.account) + "</td><td>" + HtmlEscape(r.report.mac) + "</td><td>" +
+                HtmlEscape(r.report.computerName) + "</td></tr>";
+    body += "</table><h2>操作记录</h2><table><tr><th>时间（UTC）</th><th>员工</th><th>操作</th><th>详情</th></tr>";
+    for (const auto& e : page.history)
+        body += "<tr><td>" + When(e.at) + "</td><td>" + HtmlEscape(e.actor) + "</td><td>" + AuditActionLabel(e.action) +
+                "</td><td>" + HtmlEscape(e.detail) + "</td></tr>";
+    return body + "</table>";
+}
+
 std::string RevokeForm(const std::string& csrf, const std::string& accountKey) {
     return PostForm("/revoke", csrf,
                     Hidden("key", accountKey) +

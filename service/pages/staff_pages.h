@@ -9,6 +9,7 @@
 #include "service/domain/audit.h"
 #include "service/domain/roles.h"
 #include "service/domain/signals.h"
+#include "service/domain/support.h"
 
 namespace Service {
 
@@ -28,6 +29,20 @@ std::string AuditQuery(const AuditFilter& filter);
 
 // Each suspicion with its enrolments, each linking to its account and machine page.
 std::string SuspiciousBody(const std::vector<Suspicion>& found, const std::vector<EnrolmentRow>& rows);
+
+// The search box, and what it found (nothing before a search: typed is empty).
+std::string SearchBody(const std::string& typed, const std::vector<SearchHit>& hits);
+// An account's or a machine's page: every attempt with time, address and outcome, the hardware it reported,
+// the standing enrolment, the audit history, and (for support) the forms that act on the enrolment.
+struct SubjectPage {
+    bool machine = false;        // a machine page, else an account page
+    std::string key;             // its account or machine key
+    Attempts attempts;
+    std::vector<AuditEntry> history;  // newest first
+    std::string csrf;            // empty: the viewer may not act
+    bool restorable = false;     // a revoked enrolment that may come back
+};
+std::string SubjectBody(const SubjectPage& page);
 
 // On an account page: revoke (a reason is required), restore, and erase (confirmed by typing the account).
 std::string RevokeForm(const std::string& csrf, const std::string& accountKey);

@@ -2,9 +2,7 @@
 
 #include <cctype>
 
-#include "service/identity.h"
 #include "service/pg_storage.h"
-#include "service/service_text.h"
 #include "service/storage/support_queries.h"
 
 namespace Service {
@@ -76,19 +74,6 @@ std::vector<std::string> SearchParameters(const SupportQuery& q) {
 }
 
 }  // namespace SupportQueries
-
-SupportQuery MakeSupportQuery(const std::string& typedText) {
-    const std::string typed = ServiceText::Trim(typedText);
-    SupportQuery q;
-    q.accountKey = Identity::AccountKey(typed);
-    if (const std::string mac = Identity::MacKey(typed); !mac.empty()) q.machineKey = "mac:" + mac;
-    for (unsigned char c : typed) {
-        if (c < 0x20 || c == 0x7f) return q;  // no name nor address has a control character
-    }
-    q.computerName = typed;
-    q.remote = typed;
-    return q;
-}
 
 std::unique_ptr<StaffStore> OpenStaffStore(const std::string& db, std::string& error) {
     return IsPostgresUrl(db) ? OpenPostgresStaffStore(db, error) : OpenSqliteStaffStore(db, error);

@@ -84,4 +84,43 @@ TEST(StaffPages, AuditFilterSurvivesItsLinks) {
     EXPECT_EQ(AuditBody(page, *f).find("更早的记录"), std::string::npos);
 }
 
+TEST(StaffPages, SubjectPagesActOnlyForSupport) {
+    SubjectPage page;
+    page.key = "player1";
+    EnrolmentRow e;
+    e.accountKey = "player1";
+    e.machineKey = "mac:001122334455";
+    e.report.account = kHostile;
+    page.attempts.enrolment = e;
+    ReportRow refused;
+    refused.outcome = "account_used";
+    refused.report.computerName = kHostile;
+    page.attempts.reports = {refused};
+    page.history = {MakeAuditEntry(0, "ann", "", AuditAction::Search, "player1", kHostile)};
+    // A viewer's page (no token) has no form at all; support's has revoke and erase, each with the token.
+    EXPECT_EQ(SubjectBody(page).find("<form"), std::string::npos);
+    page.csrf = "tok";
+    const std::string html = SubjectBody(page);
+    ExpectPostFormsCarry(html, "tok", 2);
+    EXPECT_NE(html.find("action=\"/revoke\""), std::string::npos);
+    EXPECT_NE(html.find("action=\"/erase\""), std::string::npos);
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_NE(html.find("/machine?key=mac%3A001122334455"), std::string::npos);
+    // No enrolment: restore only when it may come back, never on a machine page.
+    page.attempts.enrolment.reset();
+    EXPECT_EQ(SubjectBody(page).find("<form"), std::string::npos);
+    page.restorable = true;
+    ExpectPostFormsCarry(SubjectBody(page), "tok", 1);
+    page.machine = true;
+    EXPECT_EQ(SubjectBody(page).find("<form"), std::string::npos);
+
+    SearchHit hit;
+    hit.accountKey = "a&b";
+    hit.account = kHostile;
+    const std::string found = SearchBody(kHostile, {hit});
+    EXPECT_EQ(found.find("<script"), std::string::npos);
+    EXPECT_NE(found.find("/account?key=a%26b"), std::string::npos);
+    EXPECT_NE(SearchBody("x", {}).find("没有找到"), std::string::npos);
+}
+
 }  // namespace
