@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "service/domain/audit.h"
 #include "text/wire_contract.h"
@@ -85,13 +84,10 @@ std::optional<LogFormat> ParseLogFormat(std::string_view name) {
 
 std::string JsonLogLine(int64_t unixMillis, std::string_view message,
                         const std::vector<std::pair<std::string, std::string>>& fields) {
-    const time_t t = static_cast<time_t>(unixMillis / 1000);
-    struct tm tm {};
-    gmtime_r(&t, &tm);
-    char when[40];
-    const size_t n = std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &tm);
-    std::snprintf(when + n, sizeof when - n, ".%03dZ", static_cast<int>(unixMillis % 1000));
-    std::string line = "{\"time\":\"" + std::string(when) + "\",\"msg\":" + JsonString(message);
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03dZ", static_cast<int>(unixMillis % 1000));
+    std::string line = "{\"time\":\"" + FormatUtc(unixMillis / 1000, "%Y-%m-%dT%H:%M:%S") + millis +
+                       "\",\"msg\":" + JsonString(message);
     for (const auto& [name, value] : fields)
         line += "," + JsonString(name) + ":" + (Digits(value) ? value : JsonString(value));
     return line + "}";

@@ -247,13 +247,8 @@ int RunStaffCommand(const StaffCommand& command, StaffStore& store, const Passwo
             return 1;
         }
         for (const auto& a : *all) {
-            char when[32];
-            const time_t tt = static_cast<time_t>(a.createdAt);
-            struct tm tm {};
-            gmtime_r(&tt, &tm);
-            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M", &tm);
-            out << a.name << "\t" << RoleName(a.role) << "\t" << (a.disabled ? "disabled" : "active") << "\t" << when
-                << " UTC\n";
+            out << a.name << "\t" << RoleName(a.role) << "\t" << (a.disabled ? "disabled" : "active") << "\t"
+                << FormatUtc(a.createdAt, "%Y-%m-%d %H:%M") << " UTC\n";
         }
         if (all->empty()) out << "no staff yet: report-service staff add NAME --role admin\n";
         return 0;

@@ -1,5 +1,7 @@
 #include "service/domain/audit.h"
 
+#include <ctime>
+
 namespace Service {
 
 namespace {
@@ -115,6 +117,14 @@ bool Matches(const AuditFilter& filter, const AuditEntry& entry) {
     if (filter.until && entry.at >= filter.until) return false;
     if (filter.beforeId && entry.id >= filter.beforeId) return false;
     return true;
+}
+
+std::string FormatUtc(int64_t unixSeconds, const char* format) {
+    const time_t t = static_cast<time_t>(unixSeconds);
+    struct tm tm {};
+    gmtime_r(&t, &tm);
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &tm));
 }
 
 std::optional<int64_t> ParseUtcDate(std::string_view text) {

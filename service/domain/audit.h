@@ -78,6 +78,9 @@ bool Matches(const AuditFilter& filter, const AuditEntry& entry);
 std::optional<AuditFilter> ParseAuditFilter(const std::vector<std::pair<std::string, std::string>>& query,
                                             std::string& problem);
 
+// Unix seconds as UTC text in a strftime format: the audit log, its CSV and the staff pages all show UTC.
+std::string FormatUtc(int64_t unixSeconds, const char* format = "%Y-%m-%d %H:%M:%S");
+
 // "YYYY-MM-DD" as the Unix seconds of its midnight UTC; nothing for any other text or an impossible date.
 std::optional<int64_t> ParseUtcDate(std::string_view text);
 

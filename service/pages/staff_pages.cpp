@@ -1,7 +1,5 @@
 #include "service/pages/staff_pages.h"
 
-#include <ctime>
-
 #include "service/domain/session.h"
 #include "service/service_text.h"
 
@@ -11,16 +9,8 @@ namespace {
 
 using ServiceText::HtmlEscape;
 
-std::string When(int64_t t) {
-    const time_t tt = static_cast<time_t>(t);
-    struct tm tm {};
-    gmtime_r(&tt, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
-}
-
-std::string Day(int64_t t) { return When(t).substr(0, 10); }
+std::string When(int64_t t) { return FormatUtc(t); }
+std::string Day(int64_t t) { return FormatUtc(t, "%Y-%m-%d"); }
 
 std::string Input(const char* label, const char* name, const std::string& value, const char* type = "text") {
     return std::string("<label>") + label + " <input type=\"" + type + "\" name=\"" + name + "\" value=\"" +
