@@ -49,4 +49,17 @@ bool CsrfValid(std::string_view sessionToken, std::string_view submitted) {
     return Credentials::SameSecret(CsrfToken(sessionToken), submitted);
 }
 
+bool PostedFromHere(std::string_view origin, std::string_view host, bool originPresent) {
+    if (!originPresent) return true;
+    const size_t scheme = origin.find("://");
+    if (scheme == std::string_view::npos || host.empty()) return false;
+    const std::string_view named = origin.substr(scheme + 3);
+    if (named.size() != host.size()) return false;
+    for (size_t i = 0; i < host.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(named[i]) != lower(host[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace Service::Sessions

@@ -52,4 +52,10 @@ std::string CsrfToken(std::string_view sessionToken);
 // Whether a posted form carries this session's CSRF token (constant-time comparison).
 bool CsrfValid(std::string_view sessionToken, std::string_view submitted);
 
+// Whether a form was posted from this site's own pages, for the login, which has no session and so no CSRF
+// token yet: the Origin header browsers send with every POST must name the host the request went to (scheme
+// aside, case aside). No header at all (an old browser, a script) passes; "null" (a sandboxed or privacy-
+// stripped origin) and any other site do not.
+bool PostedFromHere(std::string_view origin, std::string_view host, bool originPresent);
+
 }  // namespace Service::Sessions

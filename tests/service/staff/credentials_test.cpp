@@ -167,4 +167,26 @@ TEST(Sessions, CsrfTokenBelongsToItsSessionAlone) {
     EXPECT_FALSE(S::CsrfValid("", S::CsrfToken("")));  // no session, no form
 }
 
+TEST(Sessions, LoginFormsPostedFromThisSiteOnly) {
+    const struct {
+        const char* origin;
+        bool present;
+        const char* host;
+        bool ok;
+    } cases[] = {
+        {"https://report.example.com", true, "report.example.com", true},
+        {"http://127.0.0.1:8360", true, "127.0.0.1:8360", true},
+        {"https://Report.Example.com", true, "report.example.COM", true},
+        {"", false, "report.example.com", true},  // no Origin header at all
+        {"null", true, "report.example.com", false},
+        {"", true, "report.example.com", false},
+        {"https://evil.example", true, "report.example.com", false},
+        {"https://report.example.com.evil.example", true, "report.example.com", false},
+        {"https://report.example.com:8443", true, "report.example.com", false},
+        {"https://report.example.com", true, "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(S::PostedFromHere(c.origin, c.host, c.present), c.ok) << c.origin << " -> " << c.host;
+}
+
 }  // namespace
