@@ -35,12 +35,6 @@ TEST(Roles, EveryActionForEveryoneAsTheTableSays) {
     }
 }
 
-TEST(Roles, NamesReadBack) {
-    for (Role role : {Role::Viewer, Role::Support, Role::Admin}) EXPECT_EQ(ParseRole(RoleName(role)), role);
-    EXPECT_FALSE(ParseRole("Admin"));
-    EXPECT_FALSE(ParseRole(""));
-}
-
 TEST(Roles, StaffNames) {
     const struct {
         const char* typed;

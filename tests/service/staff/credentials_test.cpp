@@ -92,13 +92,6 @@ TEST(Tokens, AreRandomShapedAndStoredAsTheirHash) {
     }
 }
 
-TEST(Tokens, SameSecret) {
-    EXPECT_TRUE(C::SameSecret("abc", "abc"));
-    EXPECT_FALSE(C::SameSecret("abc", "abd"));
-    EXPECT_FALSE(C::SameSecret("abc", "abcd"));
-    EXPECT_FALSE(C::SameSecret("", "a"));
-}
-
 TEST(Sessions, EndAfterThirtyIdleMinutesOrTwelveHours) {
     const int64_t login = 1'000'000;
     const struct {
