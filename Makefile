@@ -66,7 +66,7 @@ test: build
 
 test-asan:
 	@echo "==> testing build/asan (native suites under AddressSanitizer and UndefinedBehaviorSanitizer)"
-	@rc=0; export ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/service/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1; \
+	@rc=0; export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1; \
 	for t in build/asan/tests/unit_tests build/asan/tests/service/service_tests; do \
 	  $$t --gtest_brief=1 >build/asan/$${t##*/}.log 2>&1 && grep -a 'PASSED' build/asan/$${t##*/}.log | tail -1 \
 	    || { rc=1; echo "$$t FAILED:"; grep -a -E -A12 'Failure|ERROR: |runtime error|FAILED' build/asan/$${t##*/}.log | head -60; }; \

@@ -3,7 +3,7 @@
 // it is never copied. Borrowed objects stay raw handles (HBRUSH, HFONT), so a reader sees who owns what.
 #include <windows.h>
 
-#include "framework/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace Framework {
 
@@ -40,7 +40,7 @@ protected:
     }
 
 private:
-    Framework::UniqueHandle<Framework::GdiObjectTraits<H>> m_object;
+    Base::UniqueHandle<Framework::GdiObjectTraits<H>> m_object;
 };
 
 class CRgn : public CGdiObject<HRGN> {
@@ -77,10 +77,10 @@ public:
     BOOL CreatePen(int style, int width, COLORREF color) noexcept { return Take(::CreatePen(style, width, color)); }
 };
 
-static_assert(Framework::kIsMoveOnly<CPen>, "a pen owner must not be copyable");
-static_assert(Framework::kIsMoveOnly<CRgn>, "a region owner must not be copyable");
-static_assert(Framework::kIsMoveOnly<CBrush>, "a brush owner must not be copyable");
-static_assert(Framework::kIsMoveOnly<CFont>, "a font owner must not be copyable");
+static_assert(Base::kIsMoveOnly<CPen>, "a pen owner must not be copyable");
+static_assert(Base::kIsMoveOnly<CRgn>, "a region owner must not be copyable");
+static_assert(Base::kIsMoveOnly<CBrush>, "a brush owner must not be copyable");
+static_assert(Base::kIsMoveOnly<CFont>, "a font owner must not be copyable");
 
 // Selects an object into a DC for one scope and puts the previous one back.
 class CSelectObject {

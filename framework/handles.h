@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "framework/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace Framework {
 
@@ -13,7 +13,7 @@ struct RegKeyTraits {
     static HKEY Empty() noexcept { return nullptr; }
     static void Close(HKEY key) noexcept { ::RegCloseKey(key); }
 };
-using RegKey = UniqueHandle<RegKeyTraits>;
+using RegKey = Base::UniqueHandle<RegKeyTraits>;
 
 struct BstrTraits {
     using Handle = BSTR;
@@ -21,7 +21,7 @@ struct BstrTraits {
     static void Close(BSTR text) noexcept { ::SysFreeString(text); }
 };
 // A BSTR the caller frees; Bstr(SysAllocString(L"...")) for one made here.
-using Bstr = UniqueHandle<BstrTraits>;
+using Bstr = Base::UniqueHandle<BstrTraits>;
 
 template <class Interface>
 struct ComTraits {
@@ -43,11 +43,11 @@ public:
     void Reset() noexcept { m_pointer.Reset(); }
 
 private:
-    UniqueHandle<ComTraits<Interface>> m_pointer;
+    Base::UniqueHandle<ComTraits<Interface>> m_pointer;
 };
 
-static_assert(kIsMoveOnly<RegKey>, "a registry key owner must not be copyable");
-static_assert(kIsMoveOnly<Bstr>, "a BSTR owner must not be copyable");
-static_assert(kIsMoveOnly<ComPtr<IUnknown>>, "a COM pointer must not be copyable");
+static_assert(Base::kIsMoveOnly<RegKey>, "a registry key owner must not be copyable");
+static_assert(Base::kIsMoveOnly<Bstr>, "a BSTR owner must not be copyable");
+static_assert(Base::kIsMoveOnly<ComPtr<IUnknown>>, "a COM pointer must not be copyable");
 
 }  // namespace Framework

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "framework/gdi.h"
-#include "framework/unique_handle.h"
+#include "base/unique_handle.h"
 
 class CImageView {
 public:
@@ -90,7 +90,7 @@ public:
     void Destroy() noexcept;
 
 private:
-    Framework::UniqueHandle<Framework::GdiObjectTraits<HBITMAP>> m_bitmap;
+    Base::UniqueHandle<Framework::GdiObjectTraits<HBITMAP>> m_bitmap;
 };
 
-static_assert(Framework::kIsMoveOnly<CImage>, "an image owner must not be copyable");
+static_assert(Base::kIsMoveOnly<CImage>, "an image owner must not be copyable");

@@ -5,11 +5,12 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
+#include "service/http/form.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const std::string decoded = ServiceText::UrlDecode(text);
+    const std::string decoded = Service::Http::UrlDecode(text);
     FUZZ_CHECK(decoded.size() <= text.size());
     if (text.find_first_of("%+") == std::string::npos) FUZZ_CHECK(decoded == text);
 
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) encoded += static_cast<char>(c);
         else (encoded += '%', encoded += hex[c >> 4], encoded += hex[c & 0xF]);
     }
-    FUZZ_CHECK(ServiceText::UrlDecode(encoded) == text);
+    FUZZ_CHECK(Service::Http::UrlDecode(encoded) == text);
 
     // The charset rule reads any header value; one that names charset=utf-8 after the type is UTF-8.
     (void)ServiceText::DeclaresUtf8(text);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 namespace {
 

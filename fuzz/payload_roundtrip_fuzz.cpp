@@ -6,7 +6,7 @@
 
 #include "fuzz_check.h"
 #include "text/text_encoding.h"
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 #include "text/wire_contract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

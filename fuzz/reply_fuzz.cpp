@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (c < 0x20 || c == u'"' || c == u'\\' || c == 0xFFFD) c = u'x';
     if (message.empty()) return 0;
     const std::string messageUtf8 = TextEncoding::Utf16ToUtf8(message);
-    const std::string reply = WireContract::BuildReply(static_cast<int>(cut % 7), messageUtf8, cut % 2 ? 20 : -1);
+    const std::string reply = WireContract::BuildReply(static_cast<WireContract::ReplyCode>(cut % 7), messageUtf8, cut % 2 ? 20 : -1);
     FUZZ_CHECK(Shown(reply) == message);
     const std::string block = reply.substr(0, cut % (reply.size() + 1));
     FUZZ_CHECK(TextEncoding::Utf8ToUtf16(block).find(Shown(block)) != std::u16string::npos);

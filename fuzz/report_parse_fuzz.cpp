@@ -5,8 +5,8 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "service/report_parse.h"
-#include "service/service_text.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/service_text.h"
 #include "text/wire_contract.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto reread = Service::ParseReport(WireContract::BuildPayload(again, [](unsigned char) { return false; }), true);
     FUZZ_CHECK(reread.report.has_value());
     FUZZ_CHECK(reread.report->account == r.account && reread.report->computerName == r.computerName &&
-               reread.report->displays == r.displays && reread.report->machineKey == r.machineKey &&
+               reread.report->displays == r.displays && reread.report->mac == r.mac &&
                reread.report->cpuCount == r.cpuCount && reread.report->clockMHz == r.clockMHz);
 
     // The charset rule: a body that is not valid UTF-8 is refused when declared so.

@@ -251,8 +251,8 @@ private:
 
 ParsedPayload ParsePayload(std::string_view utf8) { return Reader(utf8).Read(); }
 
-std::string BuildReply(int code, std::string_view messageUtf8, int points) {
-    std::string out = "{\"code\":" + std::to_string(code);
+std::string BuildReply(ReplyCode code, std::string_view messageUtf8, int points) {
+    std::string out = "{\"code\":" + std::to_string(static_cast<int>(code));
     if (points >= 0) out += ",\"points\":" + std::to_string(points);
     out += ",";
     out += kMessageKey;

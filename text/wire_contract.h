@@ -84,9 +84,20 @@ struct ParsedPayload {
 // (a lone surrogate is refused); raw bytes of 0x80 and above are taken as they are.
 ParsedPayload ParsePayload(std::string_view utf8);
 
+// The reply's code: what the service decided, as the checker's side may tell it apart from the message.
+enum class ReplyCode : int {
+    Success = 0,
+    AccountUsed = 1,
+    MachineUsed = 2,
+    Malformed = 3,  // also too large, compressed, or a wrong method
+    NotRegistered = 4,
+    Unavailable = 5,  // the service is busy or timed out: nothing was stored
+    TooMany = 6,
+};
+
 // The reply: {"code":N[,"points":P],"message":"…"} with the message last, as the checker reads it.
 constexpr std::string_view kMessageKey = "\"message\":\"";
 constexpr std::string_view kReplyEnd = "\"}";
-std::string BuildReply(int code, std::string_view messageUtf8, int points = -1);
+std::string BuildReply(ReplyCode code, std::string_view messageUtf8, int points = -1);
 
 }  // namespace WireContract

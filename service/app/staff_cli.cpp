@@ -15,7 +15,7 @@
 #include <iostream>
 
 #include "service/domain/credentials.h"
-#include "service/pg_storage.h"
+#include "service/storage/storage.h"
 
 namespace Service {
 

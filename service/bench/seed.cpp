@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "service/identity.h"
-#include "service/storage.h"
+#include "service/domain/rules.h"
+#include "service/storage/sqlite/sqlite_storage.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
                               "Intel HD;Intel(R) HD Graphics;512;0"};
     Service::Batch batch;
     for (long i = 0; i < count; ++i) {
-        Service::PendingReport p;
-        auto& r = p.report;
+        Service::Report r;
         r.account = "seed" + std::to_string(i);
         char mac[32];
         std::snprintf(mac, sizeof mac, "02-%02lX-%02lX-%02lX-%02lX-%02lX", (i >> 32) & 255, (i >> 24) & 255,
@@ -40,13 +39,9 @@ int main(int argc, char** argv) {
         r.resolution = i % 2 ? "1920 x 1080" : "1366 x 768";
         r.os = i % 5 ? "Windows 10 Pro 64-Bit" : "Windows 7 Professional 64-Bit";
         r.computerName = "PC" + std::to_string(i);
-        p.accountKey = Service::Identity::AccountKey(r.account);
-        p.macKey = Service::Identity::MacKey(r.mac);
-        p.fingerprint = Service::Identity::Fingerprint(r);
-        p.rawBody = "{\"param\":[\"" + r.account + "\"]}";
-        p.remote = "127.0.0.1";
-        p.receivedAt = 1700000000 + i / 50;  // a test of several days
-        batch.reports.push_back(std::move(p));
+        std::string raw = "{\"param\":[\"" + r.account + "\"]}";
+        // A test of several days.
+        batch.reports.push_back(Service::Prepare(std::move(r), std::move(raw), "127.0.0.1", 1700000000 + i / 50));
         if (batch.reports.size() == 20000 || i + 1 == count) {
             if (!storage->Apply(batch)) {
                 std::fprintf(stderr, "report-service-seed: %s\n", storage->LastError().c_str());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 
 namespace Service {
 

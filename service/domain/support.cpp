@@ -1,7 +1,7 @@
 #include "service/domain/support.h"
 
-#include "service/identity.h"
-#include "service/service_text.h"
+#include "service/domain/identity.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 

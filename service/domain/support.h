@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "service/domain/signals.h"
-#include "service/storage.h"
+#include "service/domain/records.h"
 
 namespace Service {
 

@@ -1,6 +1,6 @@
 #include "service/pages/audit_csv.h"
 
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 

@@ -1,7 +1,7 @@
 #include "service/pages/staff_pages.h"
 
 #include "service/domain/session.h"
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 

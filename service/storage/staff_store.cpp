@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "service/pg_storage.h"
+#include "service/storage/storage.h"
 #include "service/storage/support_queries.h"
 
 namespace Service {

@@ -4,8 +4,7 @@
 
 #include <fstream>
 
-#include "service/pg_storage.h"
-#include "service/secret_file.h"
+#include "service/app/secret_file.h"
 #include "service_test_support.h"
 
 namespace {

@@ -15,8 +15,9 @@
 
 #include "report/report_submit.h"
 #include "text/text_encoding.h"
-#include "service/http_server.h"
-#include "service/identity.h"
+#include "service/http/http_server.h"
+#include "service/storage/sqlite/sqlite_storage.h"
+#include "service/domain/identity.h"
 #include "service_test_support.h"
 
 namespace {
@@ -28,6 +29,7 @@ class LiveServer {
 public:
     explicit LiveServer(ServiceFixture& fx, ServerOptions options = {}) {
         options.port = 0;
+        options.refusals = ReportRefusals();
         options.log = [this](const std::string& line) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_lines.push_back(line);
@@ -302,7 +304,7 @@ TEST(HttpLayer, TheBenchmarkEndpointOnlyWhenAskedAndNeverStores) {
         EXPECT_EQ(Status(c.Read()), 404);
     }
     ServerOptions options;
-    options.benchEndpoint = true;
+    options.benchReply = BenchReply();
     LiveServer bench(fx, options);
     Conn c(bench.port);
     c.Send(Request("/bench/fixed", CheckerPayload(ReportFields{})));
@@ -345,14 +347,10 @@ TEST(Concurrency, SixtyFourPostsOfOneAccount) {
 }
 
 PendingReport Pending(const std::string& account, const std::string& mac) {
-    PendingReport p;
-    p.report.account = account;
-    p.accountKey = account;
-    p.macKey = mac;
-    p.rawBody = "raw";
-    p.remote = "127.0.0.1";
-    p.receivedAt = 1;
-    return p;
+    Report r;
+    r.account = account;
+    r.mac = mac;
+    return Prepare(r, "raw", "127.0.0.1", 1);
 }
 
 std::optional<Outcome> ApplyOne(Storage& store, PendingReport p) {
@@ -483,6 +481,7 @@ INSERT INTO accounts VALUES('Carol', 7000, 'r');
     machine.displays = "Chip;Name;1024;0";
     machine.computerName = "pc1";
     blank.fingerprint = Identity::Fingerprint(machine);
+    blank.report.machineKey = Identity::MachineKey("", blank.fingerprint);
     EXPECT_EQ(ApplyOne(*store, blank), Outcome::AccountUsed);  // the key of "Alice"
     blank.accountKey = "dave";
     EXPECT_EQ(ApplyOne(*store, blank), Outcome::MachineUsed);  // the fingerprint of Alice's machine

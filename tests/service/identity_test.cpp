@@ -1,7 +1,7 @@
 // The identity keys: spellings a person would call the same give one key, different ones do not.
 #include <gtest/gtest.h>
 
-#include "service/identity.h"
+#include "service/domain/identity.h"
 
 namespace {
 

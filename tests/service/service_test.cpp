@@ -6,8 +6,8 @@
 
 #include "report/report_submit.h"
 #include "text/text_encoding.h"
-#include "service/pages.h"
-#include "service/service_text.h"
+#include "service/pages/pages.h"
+#include "service/domain/service_text.h"
 #include "service_test_support.h"
 
 namespace {

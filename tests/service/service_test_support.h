@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "service/service.h"
-#include "service/storage.h"
+#include "service/app/service.h"
+#include "service/storage/storage.h"
 #include "test_backends.h"
 #include "text/wire_contract.h"
 

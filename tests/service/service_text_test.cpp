@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
+#include "service/http/form.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ TEST(ServiceText, UrlDecode) {
     };
     for (const auto& [in, out] : cases) {
         SCOPED_TRACE(in);
-        EXPECT_EQ(UrlDecode(in), out);
+        EXPECT_EQ(Service::Http::UrlDecode(in), out);
     }
 }
 

@@ -2,7 +2,7 @@
 # read back by the Prometheus client's own parser.
 file(GLOB staff_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/staff/*_test.cpp)
 add_executable(staff_tests ${staff_test_sources})
-target_link_libraries(staff_tests PRIVATE report_service_staff_pages report_service_ops zorv GTest::gtest_main)
+target_link_libraries(staff_tests PRIVATE report_staff_app report_service_core zorv GTest::gtest_main)
 gtest_discover_tests(staff_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   PROPERTIES LABELS service TIMEOUT 120)
 # The staff tables once more on the PostgreSQL cluster of postgres.cmake.
@@ -10,7 +10,7 @@ gtest_discover_tests(staff_tests TEST_PREFIX pg. TEST_FILTER "StaffStore*" DISCO
   DISCOVERY_TIMEOUT 60 PROPERTIES LABELS service TIMEOUT 120 ${service_pg_test_properties})
 
 add_executable(metrics_sample ${CMAKE_CURRENT_LIST_DIR}/staff/metrics_sample.cpp)
-target_link_libraries(metrics_sample PRIVATE report_service_ops)
+target_link_libraries(metrics_sample PRIVATE report_staff_app)
 # The client is a Debian package: the system's interpreter has it even where another python3 comes first.
 set(prometheus_python /usr/bin/python3)
 foreach(candidate IN ITEMS ${Python3_EXECUTABLE} /usr/bin/python3)

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "service/pg_storage.h"
+#include "service/storage/storage.h"
 
 enum class Backend { Sqlite, Postgres };
 

@@ -1,4 +1,4 @@
-#include "framework/unique_handle.h"
+#include "base/unique_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@ struct FakeTraits {
     static int Empty() noexcept { return 0; }
     static void Close(int handle) noexcept { g_closed.push_back(handle); }
 };
-using FakeOwner = Framework::UniqueHandle<FakeTraits>;
+using FakeOwner = Base::UniqueHandle<FakeTraits>;
 
-static_assert(Framework::kIsMoveOnly<FakeOwner>, "owners move and never copy");
-static_assert(!Framework::kIsMoveOnly<std::vector<int>>, "the check tells copyable types apart");
+static_assert(Base::kIsMoveOnly<FakeOwner>, "owners move and never copy");
+static_assert(!Base::kIsMoveOnly<std::vector<int>>, "the check tells copyable types apart");
 
 class UniqueHandleTest : public ::testing::Test {
 protected:

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/pages/staff_pages.h"
-#include "service/service_text.h"
+#include "service/http/form.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ TEST(StaffPages, AuditFilterSurvivesItsLinks) {
                                      {"q", "a=b%c"}, {"from", "2026-12-01"}, {"until", "2026-12-08"}},
                                     problem);
     ASSERT_TRUE(f) << problem;
-    const auto back = ParseAuditFilter(ServiceText::DecodePairs(AuditQuery(*f)), problem);
+    const auto back = ParseAuditFilter(Http::DecodePairs(AuditQuery(*f)), problem);
     ASSERT_TRUE(back) << problem;
     EXPECT_EQ(AuditQuery(*back), AuditQuery(*f));
     EXPECT_EQ(back->subject, "玩家 & co");

@@ -1,4 +1,4 @@
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 
 #include <iconv.h>
 
@@ -175,45 +175,6 @@ std::string CsvField(std::string_view text) {
         out += c;
     }
     out += '"';
-    return out;
-}
-
-std::vector<std::pair<std::string, std::string>> DecodePairs(std::string_view text) {
-    std::vector<std::pair<std::string, std::string>> pairs;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find('&', pos);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view pair = text.substr(pos, end - pos);
-        const size_t eq = pair.find('=');
-        if (!pair.empty())
-            pairs.emplace_back(UrlDecode(pair.substr(0, eq)),
-                               eq == std::string_view::npos ? std::string() : UrlDecode(pair.substr(eq + 1)));
-        pos = end + 1;
-    }
-    return pairs;
-}
-
-std::string UrlDecode(std::string_view text) {
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+') {
-            out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
     return out;
 }
 

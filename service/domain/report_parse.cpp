@@ -1,10 +1,10 @@
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "service/service_text.h"
+#include "service/domain/service_text.h"
 #include "text/wire_contract.h"
 
 namespace Service {
@@ -62,27 +62,8 @@ ParseResult ParseReport(std::string_view body, bool declaredUtf8) {
     r.resolution = std::move(e[kResolution].text);
     r.os = std::move(e[kOsText].text);
     r.computerName = std::move(e[kComputerName].text);
-    r.machineKey = MachineKey(r.mac, r.cpuName, r.displays, r.computerName);
     result.report = std::move(r);
     return result;
-}
-
-std::string MachineKey(const std::string& mac, const std::string& cpuName, const std::string& displays,
-                       const std::string& computerName) {
-    std::string hex;
-    bool usable = true;
-    for (char c : mac) {
-        if (c == '-' || c == ':' || c == ' ') continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) {
-            usable = false;
-            break;
-        }
-        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    // An all-zero or all-F address is what broken drivers report; it would lock out every such machine.
-    if (usable && hex.size() == 12 && hex != "000000000000" && hex != "FFFFFFFFFFFF") return "mac:" + hex;
-    // Unit separators keep "a"+"bc" apart from "ab"+"c".
-    return "fp:" + cpuName + "\x1f" + displays + "\x1f" + computerName;
 }
 
 std::vector<DisplayItem> SplitDisplayList(const std::string& displays) {

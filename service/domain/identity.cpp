@@ -1,4 +1,4 @@
-#include "service/identity.h"
+#include "service/domain/identity.h"
 
 #include <utf8proc.h>
 
@@ -91,6 +91,10 @@ std::string MacKey(std::string_view mac) {
 
 std::string Fingerprint(const Report& report) {
     return Casefold(report.cpuName) + "\x1f" + Casefold(report.displays) + "\x1f" + Casefold(report.computerName);
+}
+
+std::string MachineKey(std::string_view macKey, std::string_view fingerprint) {
+    return macKey.empty() ? "fp:" + std::string(fingerprint) : "mac:" + std::string(macKey);
 }
 
 }  // namespace Service::Identity

@@ -1,4 +1,4 @@
-#include "service/secret_file.h"
+#include "service/app/secret_file.h"
 
 #include <sys/stat.h>
 

@@ -1,20 +1,23 @@
-#include "service/service.h"
+#include "service/app/service.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <future>
 
-#include "service/identity.h"
-#include "service/pages.h"
-#include "service/report_parse.h"
-#include "service/service_text.h"
+#include "service/domain/identity.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/rules.h"
+#include "service/domain/service_text.h"
+#include "service/http/form.h"
+#include "service/pages/pages.h"
 
 namespace Service {
 
 namespace {
 
-const char* const kJson = "application/json; charset=utf-8";
+using Http::CookieValue;
+using Http::FormValue;
+using Http::Header;
 const char* const kHtml = "text/html; charset=utf-8";
 constexpr const char* kCookie = "zorv_admin";
 
@@ -28,27 +31,12 @@ void SecureHtml(HttpResponse& response) {
     response.headers.emplace("Referrer-Policy", "no-referrer");
 }
 
-HttpResponse Json(int status, int code, const char* message, int points = -1) {
+HttpResponse Json(const ReplySpec& spec) {
     HttpResponse r;
-    r.status = status;
-    r.contentType = kJson;
-    r.body = ReplyJson(code, message, points);
+    r.status = spec.status;
+    r.contentType = kJsonType;
+    r.body = spec.Body();
     return r;
-}
-
-// Digits only, within [0, max]; memory may also be left empty (not measured).
-bool SaneDecimal(const std::string& text, int64_t max) {
-    if (text.empty()) return true;
-    if (text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    return std::stoll(text) <= max;
-}
-
-// Why the numbers of a parsed report are not believable; empty when they are.
-std::string NumbersProblem(const Report& r) {
-    if (r.cpuCount < 0 || r.cpuCount > kMaxCpuCount) return "processor count out of range";
-    if (r.clockMHz < 0 || r.clockMHz > kMaxClockMHz) return "clock out of range";
-    if (!SaneDecimal(r.memoryMB, kMaxMemoryMB)) return "memory out of range";
-    return {};
 }
 
 HttpResponse PlainError(int status) {
@@ -66,62 +54,21 @@ bool SameSecret(const std::string& a, const std::string& b) {
     return diff == 0;
 }
 
-std::string Header(const HttpRequest& request, const std::string& name) {
-    auto it = request.headers.find(name);
-    return it == request.headers.end() ? std::string() : it->second;
-}
-
-std::string CookieValue(const std::string& cookies, const std::string& name) {
-    size_t pos = 0;
-    while (pos < cookies.size()) {
-        size_t end = cookies.find(';', pos);
-        if (end == std::string::npos) end = cookies.size();
-        const std::string pair = ServiceText::Trim(std::string_view(cookies).substr(pos, end - pos));
-        const size_t eq = pair.find('=');
-        if (eq != std::string::npos && pair.substr(0, eq) == name) return pair.substr(eq + 1);
-        pos = end + 1;
-    }
-    return {};
-}
-
-std::string FormValue(const std::string& body, const std::string& name) {
-    for (auto& [key, value] : ServiceText::DecodePairs(body))
-        if (key == name) return std::move(value);
-    return {};
-}
-
-// Why an account name cannot be registered; empty when it can.
-std::string AccountProblem(const std::string& name) {
-    if (!ServiceText::IsValidUtf8(name)) return "账号名不是有效的 UTF-8 文本";
-    if (name.empty()) return "请填写账号名";
-    if (ServiceText::CodePointCount(name) > kMaxAccountChars)
-        return "账号名太长，最多 " + std::to_string(kMaxAccountChars) + " 个字符";
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7f) return "账号名不能含有控制字符";
-    if (Identity::AccountKey(name).empty()) return "账号名不能只有空白或不可见字符";
-    const auto ansi = ServiceText::Utf8ToGb18030(name);
-    if (!ansi || ansi->size() > kMaxAccountBytesGb18030) return "账号名太长，检测程序无法填写";
-    return {};
-}
-
 }  // namespace
 
-std::string ReplyJson(int code, const std::string& message, int points) {
-    std::string body = "{\"code\":" + std::to_string(code);
-    if (points >= 0) body += ",\"points\":" + std::to_string(points);
-    return body + ",\"message\":\"" + message + "\"}";
+Refusals ReportRefusals() {
+    Refusals r;
+    r.contentType = kJsonType;
+    r.malformed = Refusal::kMalformed.Body();
+    r.timeout = Refusal::kTimeout.Body();
+    r.tooLarge = Refusal::kTooLarge.Body();
+    r.compressed = Refusal::kCompressed.Body();
+    r.tooMany = Refusal::kTooMany.Body();
+    r.busy = Refusal::kBusy.Body();
+    return r;
 }
 
-HttpResponse JsonReply(int status, int code, const char* message) { return Json(status, code, message); }
-
-struct ReportService::WriteJob {
-    enum class Kind { Report, Malformed, Register, Flush } kind = Kind::Report;
-    PendingReport report;
-    MalformedReport malformed;
-    std::string name, accountKey;  // registration
-    std::function<void(std::optional<Outcome>)> done;             // reports
-    std::function<void(RegisterResult)> registered;               // registration
-};
+std::string BenchReply() { return ReplyTo(Outcome::Success).Body(); }
 
 ReportService::ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<Storage> reader,
                              ServiceOptions options, Clock clock)
@@ -151,11 +98,13 @@ ReportService::~ReportService() {
     m_readerThread.join();
 }
 
-bool ReportService::Enqueue(WriteJob job, bool report) {
+bool ReportService::Enqueue(WriteJob job) {
+    // Reports and malformed bodies count against the bound; registrations and flushes are few.
+    const bool counted = std::holds_alternative<ReportJob>(job) || std::holds_alternative<MalformedJob>(job);
     {
         std::lock_guard<std::mutex> lock(m_writeMutex);
-        if (m_stopping || (report && m_pendingReports >= m_options.maxPending)) return false;
-        if (report) ++m_pendingReports;
+        if (m_stopping || (counted && m_pendingReports >= m_options.maxPending)) return false;
+        if (counted) ++m_pendingReports;
         m_writes.push_back(std::move(job));
     }
     m_writeReady.notify_one();
@@ -170,43 +119,55 @@ void ReportService::WriterLoop() {
             std::unique_lock<std::mutex> lock(m_writeMutex);
             m_writeReady.wait(lock, [this] { return m_stopping || !m_writes.empty(); });
             if (m_writes.empty()) return;  // stopping with nothing left
-            size_t reports = 0;
-            while (!m_writes.empty() && reports < m_options.maxBatch) {
-                if (m_writes.front().kind == WriteJob::Kind::Report ||
-                    m_writes.front().kind == WriteJob::Kind::Malformed)
-                    ++reports;
+            size_t counted = 0;
+            while (!m_writes.empty() && counted < m_options.maxBatch) {
+                const WriteJob& next = m_writes.front();
+                if (std::holds_alternative<ReportJob>(next) || std::holds_alternative<MalformedJob>(next)) ++counted;
                 jobs.push_back(std::move(m_writes.front()));
                 m_writes.pop_front();
             }
-            m_pendingReports -= reports;
+            m_pendingReports -= counted;
         }
-        Batch batch;
-        batch.requireRegistered = m_options.requireRegistered;
-        std::vector<WriteJob*> reportJobs;
-        for (auto& job : jobs) {
-            if (job.kind == WriteJob::Kind::Report) {
-                batch.reports.push_back(std::move(job.report));
-                reportJobs.push_back(&job);
-            } else if (job.kind == WriteJob::Kind::Malformed) {
-                batch.malformed.push_back(std::move(job.malformed));
-            }
-        }
-        std::optional<std::vector<Outcome>> outcomes;
-        if (!batch.reports.empty() || !batch.malformed.empty()) outcomes = m_writer->Apply(batch);
-        for (size_t i = 0; i < reportJobs.size(); ++i)
-            reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
-        for (auto& job : jobs) {
-            if (job.kind == WriteJob::Kind::Register)
-                job.registered(m_writer->Register(job.name, job.accountKey, job.report.remote, job.report.receivedAt));
-            else if (job.kind == WriteJob::Kind::Flush)
-                job.done(std::nullopt);
-        }
+        Write(jobs);
         // Logged when it changes: a lost SQLite file stays lost, a PostgreSQL server may come back.
         const bool healthy = m_writer->Healthy();
         if (healthy == m_reportedBroken && m_options.log)
             m_options.log(healthy ? std::string("database: available again")
                                   : "database: " + m_writer->LastError() + "; no report is accepted while it lasts");
         m_reportedBroken = !healthy;
+    }
+}
+
+void ReportService::Write(std::vector<WriteJob>& jobs) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Batch batch;
+    batch.requireRegistered = m_options.requireRegistered;
+    std::vector<ReportJob*> reportJobs;
+    for (auto& job : jobs) {
+        if (auto* r = std::get_if<ReportJob>(&job)) {
+            batch.reports.push_back(std::move(r->report));
+            reportJobs.push_back(r);
+        } else if (auto* m = std::get_if<MalformedJob>(&job)) {
+            batch.malformed.push_back(std::move(m->malformed));
+        }
+    }
+    std::optional<std::vector<Outcome>> outcomes;
+    if (!batch.reports.empty() || !batch.malformed.empty()) outcomes = m_writer->Apply(batch);
+    const auto applied = Clock::now();
+    for (size_t i = 0; i < reportJobs.size(); ++i)
+        reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
+    for (auto& job : jobs) {
+        if (auto* r = std::get_if<RegistrationJob>(&job)) r->done(m_writer->Register(r->name, r->accountKey, r->remote, r->at));
+        else if (auto* f = std::get_if<FlushJob>(&job)) f->done();
+    }
+    if (m_options.timing && !batch.reports.empty()) {
+        auto us = [](Clock::duration d) { return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(d).count()); };
+        // Parse and identity run on the I/O threads as requests arrive: their sums since the last batch.
+        const auto parse = m_parseNs.exchange(0) / 1000, identity = m_identityNs.exchange(0) / 1000;
+        m_options.timing("batch " + std::to_string(batch.reports.size()) + " parse_us " + std::to_string(parse) +
+                         " identity_us " + std::to_string(identity) + " apply_us " + us(applied - start) + " " +
+                         m_writer->LastTiming());
     }
 }
 
@@ -226,10 +187,7 @@ void ReportService::ReaderLoop() {
 
 void ReportService::Flush() {
     std::promise<void> flushed;
-    WriteJob job;
-    job.kind = WriteJob::Kind::Flush;
-    job.done = [&flushed](std::optional<Outcome>) { flushed.set_value(); };
-    if (Enqueue(std::move(job), false)) flushed.get_future().wait();
+    if (Enqueue(FlushJob{[&flushed] { flushed.set_value(); }})) flushed.get_future().wait();
 }
 
 bool ReportService::RunBlocking(std::function<void()> work) {
@@ -243,12 +201,12 @@ bool ReportService::RunBlocking(std::function<void()> work) {
     return true;
 }
 
-HttpResponse ReportService::TooLarge() { return Json(413, 3, Replies::kTooLarge); }
+HttpResponse ReportService::TooLarge() { return Json(Refusal::kTooLarge); }
 
 void ReportService::Handle(HttpRequest request, Reply reply) {
     if (request.path == kReportPath) {
         if (request.method == "POST") return PostReport(std::move(request), std::move(reply));
-        HttpResponse r = Json(405, 3, Replies::kMalformed);
+        HttpResponse r = Json(Refusal::kWrongMethod);
         r.headers.emplace("Allow", "POST");
         return reply(std::move(r));
     }
@@ -287,41 +245,27 @@ HttpResponse ReportService::HandleAndWait(const HttpRequest& request) {
 
 void ReportService::PostReport(HttpRequest request, Reply reply) {
     if (request.body.size() > kMaxReportBody) return reply(TooLarge());
+    const auto t0 = std::chrono::steady_clock::now();
     ParseResult parsed = ParseReport(request.body, ServiceText::DeclaresUtf8(Header(request, "content-type")));
+    const auto t1 = std::chrono::steady_clock::now();
     std::string problem = parsed.report ? NumbersProblem(*parsed.report) : parsed.error;
     if (!parsed.report || !problem.empty()) {
         // Counted, with a bounded sample kept; the sender's reply does not wait for it.
         // Only the sample's bytes are held, and a flood beyond the queue's bound goes unrecorded.
-        WriteJob job;
-        job.kind = WriteJob::Kind::Malformed;
         request.body.resize(std::min(request.body.size(), kMalformedSampleBytes));
-        job.malformed = {std::move(request.body), request.remote, std::move(problem), m_clock()};
-        Enqueue(std::move(job), true);
-        return reply(Json(400, 3, Replies::kMalformed));
+        Enqueue(MalformedJob{{std::move(request.body), request.remote, std::move(problem), m_clock()}});
+        return reply(Json(Refusal::kMalformed));
     }
-    WriteJob job;
-    job.kind = WriteJob::Kind::Report;
-    PendingReport& p = job.report;
-    p.report = std::move(*parsed.report);
-    p.accountKey = Identity::AccountKey(p.report.account);
-    p.macKey = Identity::MacKey(p.report.mac);
-    p.fingerprint = Identity::Fingerprint(p.report);
-    p.rawBody = std::move(request.body);
-    p.remote = request.remote;
-    p.receivedAt = m_clock();
-    if (p.accountKey.empty()) return reply(Json(400, 3, Replies::kMalformed));
+    PendingReport p = Prepare(std::move(*parsed.report), std::move(request.body), request.remote, m_clock());
+    if (m_options.timing) {
+        const auto t2 = std::chrono::steady_clock::now();
+        m_parseNs += std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
+        m_identityNs += std::chrono::duration_cast<std::chrono::nanoseconds>(t2 - t1).count();
+    }
+    if (p.accountKey.empty()) return reply(Json(Refusal::kMalformed));
     auto shared = std::make_shared<Reply>(std::move(reply));
-    job.done = [shared](std::optional<Outcome> outcome) {
-        if (!outcome) return (*shared)(Json(503, 5, Replies::kServerError));
-        switch (*outcome) {
-        case Outcome::Success: return (*shared)(Json(200, 0, Replies::kSuccess, kRewardPoints));
-        case Outcome::AccountUsed: return (*shared)(Json(200, 1, Replies::kAccountUsed));
-        case Outcome::MachineUsed: return (*shared)(Json(200, 2, Replies::kMachineUsed));
-        case Outcome::NotRegistered: return (*shared)(Json(200, 4, Replies::kNotRegistered));
-        }
-        (*shared)(Json(503, 5, Replies::kServerError));
-    };
-    if (!Enqueue(std::move(job), true)) (*shared)(Json(503, 5, Replies::kServerError));
+    auto done = [shared](std::optional<Outcome> outcome) { (*shared)(Json(ReplyTo(outcome))); };
+    if (!Enqueue(ReportJob{std::move(p), done})) done(std::nullopt);
 }
 
 bool ReportService::IsAdmin(const HttpRequest& request, bool& fromQuery) const {
@@ -384,20 +328,15 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
     const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
     std::string notice = AccountProblem(name);
     if (!notice.empty()) return finish(400, notice, false);
-    WriteJob job;
-    job.kind = WriteJob::Kind::Register;
-    job.name = name;
-    job.accountKey = Identity::AccountKey(name);
-    job.report.remote = request.remote;
-    job.report.receivedAt = m_clock();
-    job.registered = [finish, name](RegisterResult result) {
+    auto registered = [finish, name](RegisterResult result) {
         switch (result) {
         case RegisterResult::Registered: return finish(200, "注册成功：" + name, true);
         case RegisterResult::Duplicate: return finish(409, "该账号名已被注册：" + name, false);
         case RegisterResult::Failed: return finish(503, Replies::kServerError, false);
         }
     };
-    if (!Enqueue(std::move(job), false)) finish(503, Replies::kServerError, false);
+    if (!Enqueue(RegistrationJob{name, Identity::AccountKey(name), request.remote, m_clock(), registered}))
+        finish(503, Replies::kServerError, false);
 }
 
 void ReportService::Dashboard(const HttpRequest& request, Reply reply) {

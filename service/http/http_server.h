@@ -1,14 +1,15 @@
 #pragma once
 // The report service on a socket: Boost.Beast over Asio, a few I/O threads for every connection. Each request
 // has one deadline for its header and body, idle keep-alives are closed, connections are capped in total and
-// per address, sizes are checked as the bytes arrive, and each address has a token bucket.
+// per address, sizes are checked as the bytes arrive, and each address has a token bucket. What a request
+// means is the handler's: the server knows no path but the benchmark's, and its own refusals are given to it.
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "service/service.h"
+#include "service/http/http_types.h"
 
 namespace Service {
 
@@ -16,8 +17,10 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     int port = 8360;  // 0: any free port
     int ioThreads = 2;
-    // A fixed JSON reply at /bench/fixed that stores nothing: the HTTP layer's own limit, for benchmarks.
-    bool benchEndpoint = false;
+    // A fixed reply at /bench/fixed that stores nothing: the HTTP layer's own limit, for benchmarks. Off when
+    // empty.
+    std::string benchReply;
+    Refusals refusals;
     // One line per request; nothing when empty.
     std::function<void(const std::string&)> log;
 
@@ -28,7 +31,7 @@ struct ServerOptions {
     size_t maxConnections = 4096;
     size_t maxPerAddress = 256;  // an internet café behind one address
     size_t headerLimit = 8 * 1024;
-    size_t bodyLimit = kMaxReportBody;
+    size_t bodyLimit = 16 * 1024;
     // A proxy in front (nginx): requests from this address are counted for the player its X-Real-IP header
     // names, and the per-address connection cap does not apply to it. Empty: no proxy is trusted.
     std::string trustedProxy;
@@ -39,7 +42,8 @@ struct ServerOptions {
 
 class HttpServer {
 public:
-    HttpServer(ReportService& service, ServerOptions options);
+    HttpServer(RequestHandler& handler, ServerOptions options);
+    // Stops, then runs what is still queued for the connections, so none outlives the server.
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

@@ -12,11 +12,10 @@
 #include <thread>
 
 #include "service/app/staff_cli.h"
-#include "service/http_server.h"
-#include "service/pg_storage.h"
-#include "service/secret_file.h"
-#include "service/service.h"
-#include "service/storage.h"
+#include "service/http/http_server.h"
+#include "service/app/secret_file.h"
+#include "service/app/service.h"
+#include "service/storage/storage.h"
 
 namespace {
 
@@ -42,6 +41,8 @@ const char* const kUsage =
     "                         per-address limits and the records; no per-address connection cap for it\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
+    "  --timing               a line per batch: where its time went (parse, identity, facts, statements,\n"
+    "                         commit), for benchmarks\n"
     "  --help                 this text\n"
     "\n"
     "report-service staff add|passwd|disable|list …  manages the staff accounts (staff --help).\n";
@@ -56,6 +57,7 @@ struct Flags {
     double rate = 50;
     bool bench = false;
     bool quiet = false;
+    bool timing = false;
     std::string proxy;
 };
 
@@ -141,6 +143,8 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
             flags.bench = true;
         } else if (arg == "--quiet") {
             flags.quiet = true;
+        } else if (arg == "--timing") {
+            flags.timing = true;
         } else {
             std::fprintf(stderr, "report-service: unknown option %s\n%s", arg.c_str(), kUsage);
             return 2;
@@ -208,6 +212,7 @@ int main(int argc, char** argv) {
     serviceOptions.adminToken = flags.token;
     serviceOptions.requireRegistered = flags.requireRegistered;
     serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    if (flags.timing) serviceOptions.timing = serviceOptions.log;
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     Service::ServerOptions options;
     options.host = flags.host;
@@ -218,7 +223,9 @@ int main(int argc, char** argv) {
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
         options.maxConnections = std::min<size_t>(options.maxConnections, files.rlim_cur > 64 ? files.rlim_cur - 64 : 1);
     options.trustedProxy = flags.proxy;
-    options.benchEndpoint = flags.bench;
+    if (flags.bench) options.benchReply = Service::BenchReply();
+    options.refusals = Service::ReportRefusals();
+    options.bodyLimit = Service::kMaxReportBody;
     if (!flags.quiet) options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     auto server = std::make_unique<Service::HttpServer>(*service, options);
     const int port = server->Bind();

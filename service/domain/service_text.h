@@ -30,10 +30,6 @@ size_t CodePointCount(std::string_view utf8);
 std::string HtmlEscape(std::string_view text);
 // One CSV field, always quoted. Text that a spreadsheet would take for a formula gets a leading apostrophe.
 std::string CsvField(std::string_view text);
-// application/x-www-form-urlencoded and query values: '+' is a blank, %XX a byte.
-std::string UrlDecode(std::string_view text);
-// The decoded name=value pairs of a query string or form body, in order; empty pieces are skipped.
-std::vector<std::pair<std::string, std::string>> DecodePairs(std::string_view text);
 std::string Trim(std::string_view text);
 
 }  // namespace ServiceText

@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace Framework {
+namespace Base {
 
 // Traits name the handle type, its empty value and how it is closed:
 //   struct Traits { using Handle = ...; static Handle Empty() noexcept; static void Close(Handle) noexcept; };
@@ -27,6 +27,7 @@ public:
 
     Handle Get() const noexcept { return handle_; }
     bool IsEmpty() const noexcept { return handle_ == Traits::Empty(); }
+    explicit operator bool() const noexcept { return !IsEmpty(); }
 
     // Closes what is held and takes the new handle.
     void Reset(Handle handle = Traits::Empty()) noexcept {
@@ -54,4 +55,4 @@ inline constexpr bool kIsMoveOnly = !std::is_copy_constructible_v<Owner> && !std
                                     std::is_nothrow_move_constructible_v<Owner> &&
                                     std::is_nothrow_move_assignable_v<Owner>;
 
-}  // namespace Framework
+}  // namespace Base

@@ -1,13 +1,13 @@
-#include "service/pages.h"
+#include "service/pages/pages.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <set>
 
-#include "service/report_parse.h"
-#include "service/service_text.h"
+#include "service/domain/machine_labels.h"
+#include "service/domain/report_parse.h"
+#include "service/domain/service_text.h"
 
 namespace Service {
 
@@ -57,10 +57,6 @@ Chart MakeChart(const std::string& title, int64_t total, const std::map<std::str
         chart.bars.push_back({"其他", rest});
     }
     return chart;
-}
-
-std::string OrEmpty(const std::string& text) {
-    return ServiceText::Trim(text).empty() ? "（空）" : ServiceText::Trim(text);
 }
 
 const char* const kStyle = R"css(
@@ -149,28 +145,6 @@ std::string TimelineSvg(const DashboardData& data) {
 }
 
 }  // namespace
-
-std::vector<std::pair<std::string, std::string>> MachineLabels(const Report& m) {
-    std::vector<std::pair<std::string, std::string>> labels = {
-        {"os", OrEmpty(m.os)},
-        {"vendor", CpuVendor(m.cpuName)},
-        {"cores", Num(m.cpuCount)},
-        {"clock", ClockBand(m.clockMHz)},
-        {"memory", MemoryBand(m.memoryMB)},
-        {"resolution", OrEmpty(m.resolution)},
-    };
-    // Shares of machines: a machine with two adapters of one chip counts once for it.
-    std::set<std::string> machineChips;
-    int64_t largestVram = 0;
-    for (const auto& d : SplitDisplayList(m.displays)) {
-        if (!ServiceText::Trim(d.chip).empty()) machineChips.insert(ServiceText::Trim(d.chip));
-        largestVram = std::max(largestVram, d.memoryMB);
-    }
-    for (const auto& chip : machineChips) labels.emplace_back("chip", chip);
-    if (machineChips.empty()) labels.emplace_back("chip", "（无）");
-    labels.emplace_back("vram", VramBand(largestVram));
-    return labels;
-}
 
 std::vector<Chart> HardwareCharts(const std::vector<Report>& machines) {
     HardwareCounts counts;
@@ -304,12 +278,6 @@ std::string ReportsCsvLine(const ReportRow& row) {
            CsvField(CpuVendor(r.cpuName)) + "," + Num(r.cpuCount) + "," + Num(r.clockMHz) + "," +
            CsvField(r.memoryMB) + "," + CsvField(r.displays) + "," + CsvField(r.resolution) + "," + CsvField(r.os) +
            "," + CsvField(r.computerName) + "," + CsvField(raw ? *raw : "") + "\r\n";
-}
-
-std::string RenderReportsCsv(const std::vector<ReportRow>& rows) {
-    std::string csv = ReportsCsvHeader();
-    for (const auto& row : rows) csv += ReportsCsvLine(row);
-    return csv;
 }
 
 }  // namespace Service

@@ -1,4 +1,4 @@
-#include "service/http_server.h"
+#include "service/http/http_server.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -10,11 +10,12 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-#include "service/service_text.h"
+#include "service/http/form.h"
 
 namespace Service {
 
@@ -42,11 +43,8 @@ std::string LogSafe(std::string_view text, size_t max) {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
+using Http::Lower;
+using Http::TrimBlanks;
 
 std::string Now() {
     const auto now = std::chrono::system_clock::now();
@@ -66,8 +64,19 @@ class Session;
 
 class HttpServer::Impl : public std::enable_shared_from_this<HttpServer::Impl> {
 public:
-    Impl(ReportService& service, ServerOptions options)
-        : service(service), options(std::move(options)), acceptor(ioc), acceptTimer(ioc) {}
+    Impl(RequestHandler& handler, ServerOptions options)
+        : handler(handler), options(std::move(options)), acceptor(ioc), acceptTimer(ioc) {}
+
+    // Work for a connection from another thread (a reply, a piece of a stream). Refused once the server has
+    // drained its queue for the last time: what is dropped then releases its connection where it is.
+    template <class Work>
+    bool Deliver(net::any_io_executor executor, Work&& work) {
+        std::lock_guard<std::mutex> lock(deliverMutex);
+        if (drained) return false;
+        net::post(executor, std::forward<Work>(work));
+        return true;
+    }
+    void Drain();
 
     void Accept();
     void Admit(tcp::socket socket);
@@ -75,8 +84,10 @@ public:
     void Forget(Session* session, const std::string& address);
     void Stop();
 
-    ReportService& service;
+    RequestHandler& handler;
     const ServerOptions options;
+    std::mutex deliverMutex;
+    bool drained = false;
     net::io_context ioc;
     tcp::acceptor acceptor;
     net::steady_timer acceptTimer;
@@ -161,9 +172,13 @@ private:
     }
 
     // A reply of the HTTP layer's own, for a request that will not be served; the connection closes after it.
-    void Refuse(int status, int code, const char* message) {
+    void Refuse(int status, const std::string& body) {
         m_keepAlive = false;
-        Write(JsonReply(status, code, message), true);
+        HttpResponse r;
+        r.status = status;
+        r.contentType = Options().refusals.contentType;
+        r.body = body;
+        Write(std::move(r), true);
     }
 
     bool ReadFailed(beast::error_code ec) {
@@ -171,16 +186,16 @@ private:
         m_timer.cancel();
         if (m_state == State::Closed) return true;
         if (ec == http::error::body_limit || ec == http::error::header_limit) {
-            Refuse(413, 3, Replies::kTooLarge);
+            Refuse(413, Options().refusals.tooLarge);
         } else if (m_timedOut) {
             // A connection that never sent anything is just closed; a late request is told so.
-            if (m_buffer.size() > 0 || m_parser->got_some()) Refuse(408, 5, Replies::kTimeout);
+            if (m_buffer.size() > 0 || m_parser->got_some()) Refuse(408, Options().refusals.timeout);
             else Close();
         } else if (ec == http::error::end_of_stream || ec == net::error::eof || ec == net::error::operation_aborted ||
                    ec == net::error::connection_reset || ec == http::error::partial_message || m_state == State::Closed) {
             Close();
         } else {
-            Refuse(400, 3, Replies::kMalformed);
+            Refuse(400, Options().refusals.malformed);
         }
         return true;
     }
@@ -194,14 +209,14 @@ private:
         m_client = m_remote;
         if (!Options().trustedProxy.empty() && m_remote == Options().trustedProxy) {
             beast::error_code bad;
-            const auto real = net::ip::make_address(ServiceText::Trim(std::string(req["X-Real-IP"])), bad);
+            const auto real = net::ip::make_address(TrimBlanks(std::string(req["X-Real-IP"])), bad);
             if (!bad) m_client = real.to_string();
         }
-        if (!m_server->TakeToken(m_client)) return Refuse(429, 6, Replies::kTooMany);
+        if (!m_server->TakeToken(m_client)) return Refuse(429, Options().refusals.tooMany);
         // Nothing is inflated here: a compressed body could grow past every limit after it was accepted.
         const auto encoding = req[http::field::content_encoding];
-        if (!encoding.empty() && Lower(ServiceText::Trim(std::string(encoding))) != "identity")
-            return Refuse(415, 3, Replies::kEncoding);
+        if (!encoding.empty() && Lower(TrimBlanks(std::string(encoding))) != "identity")
+            return Refuse(415, Options().refusals.compressed);
         if (Lower(std::string(req[http::field::expect])) == "100-continue" && !m_parser->is_done()) {
             auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_, req.version());
             return http::async_write(m_stream, *cont, [self = shared_from_this(), cont](beast::error_code e, size_t) {
@@ -231,21 +246,21 @@ private:
         const size_t q = m_target.find('?');
         request.path = m_target.substr(0, q);
         if (q != std::string::npos)
-            for (auto& [name, value] : ServiceText::DecodePairs(std::string_view(m_target).substr(q + 1)))
+            for (auto& [name, value] : Http::DecodePairs(std::string_view(m_target).substr(q + 1)))
                 request.query.emplace(std::move(name), std::move(value));
         for (const auto& field : message)
             request.headers.emplace(Lower(std::string(field.name_string())), std::string(field.value()));
         request.body = std::move(message.body());
         request.remote = m_client;
         m_requestBytes = request.body.size();
-        if (Options().benchEndpoint && request.path == "/bench/fixed" && request.method == "POST") {
+        if (!Options().benchReply.empty() && request.path == "/bench/fixed" && request.method == "POST") {
             HttpResponse fixed;
-            fixed.contentType = "application/json; charset=utf-8";
-            fixed.body = ReplyJson(0, Replies::kSuccess, kRewardPoints);
+            fixed.contentType = Options().refusals.contentType;
+            fixed.body = Options().benchReply;
             return Write(std::move(fixed), false);
         }
-        m_server->service.Handle(std::move(request), [self = shared_from_this()](HttpResponse response) {
-            net::post(self->Executor(), [self, response = std::move(response)]() mutable {
+        m_server->handler.Handle(std::move(request), [self = shared_from_this()](HttpResponse response) {
+            self->m_server->Deliver(self->Executor(), [self, response = std::move(response)]() mutable {
                 self->Write(std::move(response), false);
             });
         });
@@ -324,9 +339,9 @@ private:
             m_stream, *serializer,
             [self = shared_from_this(), header, serializer, producer](beast::error_code ec, size_t) {
                 if (ec) return self->Close();
-                const bool taken = self->m_server->service.RunBlocking([self, producer] {
+                const bool taken = self->m_server->handler.RunBlocking([self, producer] {
                     const bool ok = (*producer)([self](std::string_view piece) { return self->WriteChunk(piece); });
-                    net::post(self->Executor(), [self, ok] {
+                    self->m_server->Deliver(self->Executor(), [self, ok] {
                         if (!ok || self->m_state == State::Closed) return self->Close();
                         self->m_stream.expires_after(self->Options().writeTimeout);
                         net::async_write(self->m_stream, http::make_chunk_last(),
@@ -344,12 +359,13 @@ private:
         auto data = std::make_shared<std::string>(piece);
         auto done = std::make_shared<std::promise<bool>>();
         auto written = done->get_future();
-        net::post(Executor(), [self = shared_from_this(), data, done] {
+        const bool posted = m_server->Deliver(Executor(), [self = shared_from_this(), data, done] {
             if (self->m_state == State::Closed) return done->set_value(false);
             self->m_stream.expires_after(self->Options().writeTimeout);
             net::async_write(self->m_stream, http::make_chunk(net::buffer(*data)),
                              [data, done](beast::error_code ec, size_t) { done->set_value(!ec); });
         });
+        if (!posted) return false;
         // The write has its own deadline; the margin covers a stopped event loop.
         if (written.wait_for(Options().writeTimeout + std::chrono::seconds(2)) != std::future_status::ready)
             return false;
@@ -408,9 +424,10 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     }
     if (!admitted) {
         // Over a cap: a short reply from the socket's empty send buffer, without reading anything.
-        const std::string body = ReplyJson(5, Replies::kServerError);
-        const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json; charset=utf-8\r\n"
-                                  "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        const std::string& body = options.refusals.busy;
+        const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + options.refusals.contentType +
+                                  "\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+                                  "\r\n\r\n" + body;
         socket.non_blocking(true, ec);
         socket.write_some(net::buffer(reply), ec);
         socket.shutdown(tcp::socket::shutdown_both, ec);
@@ -486,11 +503,34 @@ void HttpServer::Impl::Stop() {
     }
 }
 
-HttpServer::HttpServer(ReportService& service, ServerOptions options)
-    : m_impl(std::make_shared<Impl>(service, std::move(options))) {}
+// Whatever is still queued runs once more (a reply for a connection already closed returns at once), and
+// from then on nothing is queued: a session left in the queue would keep the server, and itself, alive.
+void HttpServer::Impl::Drain() {
+    {
+        std::lock_guard<std::mutex> lock(deliverMutex);
+        drained = true;
+    }
+    for (auto& s : [this] {
+             std::vector<std::shared_ptr<Session>> live;
+             std::lock_guard<std::mutex> lock(mutex);
+             for (auto& [raw, weak] : sessions)
+                 if (auto s = weak.lock()) live.push_back(std::move(s));
+             return live;
+         }())
+        net::post(s->Executor(), [s] { s->Close(); });
+    beast::error_code ec;
+    acceptor.close(ec);
+    acceptTimer.cancel();
+    ioc.restart();
+    ioc.run();
+}
+
+HttpServer::HttpServer(RequestHandler& handler, ServerOptions options)
+    : m_impl(std::make_shared<Impl>(handler, std::move(options))) {}
 
 HttpServer::~HttpServer() {
     Stop();
+    m_impl->Drain();
 }
 
 int HttpServer::Bind() {

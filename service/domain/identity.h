@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/report_parse.h"
+#include "service/domain/report_parse.h"
 
 namespace Service::Identity {
 
@@ -16,5 +16,7 @@ std::string AccountKey(std::string_view utf8);
 std::string MacKey(std::string_view mac);
 // CPU name, display list and computer name, case-folded the same way, separated by unit separators.
 std::string Fingerprint(const Report& report);
+// The one key of a machine: "mac:" and the MAC's key when it has one, otherwise "fp:" and the fingerprint.
+std::string MachineKey(std::string_view macKey, std::string_view fingerprint);
 
 }  // namespace Service::Identity

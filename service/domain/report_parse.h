@@ -19,7 +19,7 @@ struct Report {
     std::string resolution;    // 8
     std::string os;            // 9
     std::string computerName;  // 10
-    std::string machineKey;    // derived: the MAC or a fingerprint
+    std::string machineKey;    // derived (Identity::MachineKey): the MAC or a fingerprint
 };
 
 struct ParseResult {
@@ -34,10 +34,6 @@ constexpr size_t kMaxAccountChars = 64;
 // Content-Type says charset=utf-8; otherwise the body is the checker's ANSI code page, decoded as GB18030.
 // Nothing is guessed: a GBK name can also be valid UTF-8.
 ParseResult ParseReport(std::string_view body, bool declaredUtf8);
-
-// "mac:001122334455" for a usable MAC, otherwise "fp:" with CPU name, display list and computer name.
-std::string MachineKey(const std::string& mac, const std::string& cpuName, const std::string& displays,
-                       const std::string& computerName);
 
 struct DisplayItem {
     std::string chip;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "service/storage.h"
+#include "service/domain/records.h"
 
 namespace Service {
 
@@ -19,8 +19,6 @@ struct Chart {
     std::vector<Bar> bars;  // largest first; past the top few, the rest as one "其他" bar
 };
 
-// What one enrolled machine adds to the hardware counts: (aspect, label) pairs, kept as it enrols.
-std::vector<std::pair<std::string, std::string>> MachineLabels(const Report& machine);
 // The hardware distribution of the enrolled machines, one chart per aspect.
 std::vector<Chart> HardwareCharts(const HardwareCounts& counts, int64_t machines);
 std::vector<Chart> HardwareCharts(const std::vector<Report>& machines);
@@ -33,6 +31,5 @@ std::string RenderRefusedPage();
 // line per report, so the export can be written as it is read.
 std::string ReportsCsvHeader();
 std::string ReportsCsvLine(const ReportRow& row);
-std::string RenderReportsCsv(const std::vector<ReportRow>& rows);
 
 }  // namespace Service

@@ -1,0 +1,111 @@
+#include "service/domain/rules.h"
+
+#include "service/domain/identity.h"
+#include "service/domain/service_text.h"
+
+namespace Service {
+
+namespace {
+
+// Digits only, within [0, max]; memory may also be left empty (not measured).
+bool SaneDecimal(const std::string& text, int64_t max) {
+    if (text.empty()) return true;
+    if (text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoll(text) <= max;
+}
+
+}  // namespace
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Success: return "success";
+    case Outcome::AccountUsed: return "account_used";
+    case Outcome::MachineUsed: return "machine_used";
+    case Outcome::NotRegistered: return "not_registered";
+    }
+    return "unknown";
+}
+
+std::optional<Outcome> OutcomeFromName(std::string_view name) {
+    for (const Outcome o : {Outcome::Success, Outcome::AccountUsed, Outcome::MachineUsed, Outcome::NotRegistered})
+        if (name == OutcomeName(o)) return o;
+    return std::nullopt;
+}
+
+std::string NumbersProblem(const Report& r) {
+    if (r.cpuCount < 0 || r.cpuCount > kMaxCpuCount) return "processor count out of range";
+    if (r.clockMHz < 0 || r.clockMHz > kMaxClockMHz) return "clock out of range";
+    if (!SaneDecimal(r.memoryMB, kMaxMemoryMB)) return "memory out of range";
+    return {};
+}
+
+std::string AccountProblem(const std::string& name) {
+    if (!ServiceText::IsValidUtf8(name)) return "账号名不是有效的 UTF-8 文本";
+    if (name.empty()) return "请填写账号名";
+    if (ServiceText::CodePointCount(name) > kMaxAccountChars)
+        return "账号名太长，最多 " + std::to_string(kMaxAccountChars) + " 个字符";
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f) return "账号名不能含有控制字符";
+    if (Identity::AccountKey(name).empty()) return "账号名不能只有空白或不可见字符";
+    const auto ansi = ServiceText::Utf8ToGb18030(name);
+    if (!ansi || ansi->size() > kMaxAccountBytesGb18030) return "账号名太长，检测程序无法填写";
+    return {};
+}
+
+PendingReport Prepare(Report report, std::string rawBody, std::string remote, int64_t receivedAt) {
+    PendingReport p;
+    p.accountKey = Identity::AccountKey(report.account);
+    p.macKey = Identity::MacKey(report.mac);
+    p.fingerprint = Identity::Fingerprint(report);
+    report.machineKey = Identity::MachineKey(p.macKey, p.fingerprint);
+    p.report = std::move(report);
+    p.rawBody = std::move(rawBody);
+    p.remote = std::move(remote);
+    p.receivedAt = receivedAt;
+    return p;
+}
+
+Outcome BatchRules::Decide(const PendingReport& p, const StoredFacts& stored) {
+    if (m_requireRegistered && !stored.registered) return Outcome::NotRegistered;
+    if (stored.accountEnrolled || m_accounts.count(p.accountKey)) return Outcome::AccountUsed;
+    if (stored.machineEnrolled || m_machines.count(p.report.machineKey)) return Outcome::MachineUsed;
+    // Without a MAC the fingerprint is all there is: any enrolled machine with it, MAC or not, is this one.
+    if (p.macKey.empty() && (stored.fingerprintEnrolled || m_fingerprints.count(p.fingerprint)))
+        return Outcome::MachineUsed;
+    m_accounts.insert(p.accountKey);
+    m_machines.insert(p.report.machineKey);
+    m_fingerprints.insert(p.fingerprint);
+    return Outcome::Success;
+}
+
+Outcome BatchRules::Conflicted(const PendingReport& p, bool accountTaken) {
+    // Decide admitted it, so no earlier report of the batch holds these keys: they were this report's own.
+    m_accounts.erase(p.accountKey);
+    m_machines.erase(p.report.machineKey);
+    m_fingerprints.erase(p.fingerprint);
+    return accountTaken ? Outcome::AccountUsed : Outcome::MachineUsed;
+}
+
+std::string_view Cut(std::string_view text, size_t bytes) {
+    if (text.size() <= bytes) return text;
+    size_t n = bytes;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return text.substr(0, n);
+}
+
+KeptReport Kept(const PendingReport& p, Outcome outcome) {
+    const Report& r = p.report;
+    const bool ok = outcome == Outcome::Success;
+    auto keep = [ok](std::string_view text, size_t bytes = 256) { return ok ? text : Cut(text, bytes); };
+    KeptReport k{OutcomeName(outcome), ok ? kRewardPoints : 0,
+                 keep(r.account), keep(p.accountKey), keep(r.mac, 64), keep(r.cpuName), keep(r.memoryMB, 32),
+                 keep(r.displays), keep(r.resolution, 64), keep(r.os), keep(r.computerName), keep(r.machineKey),
+                 r.cpuCount, r.clockMHz, std::nullopt};
+    if (ok) k.rawBody = p.rawBody;
+    return k;
+}
+
+std::string_view KeptReason(std::string_view reason) { return Cut(reason); }
+std::string_view KeptSample(std::string_view body) { return body.substr(0, kMalformedSampleBytes); }
+
+}  // namespace Service

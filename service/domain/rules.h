@@ -1,0 +1,77 @@
+#pragma once
+// The enrolment rules, written once for every database: what a report's outcome is, given what is stored
+// already and what the same batch has enrolled before it, and what of a refused report is kept.
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "service/domain/records.h"
+
+namespace Service {
+
+enum class Outcome { Success, AccountUsed, MachineUsed, NotRegistered };
+// The name stored with the report and counted on the dashboard ("success", "account_used", …).
+const char* OutcomeName(Outcome outcome);
+std::optional<Outcome> OutcomeFromName(std::string_view name);
+// Malformed bodies are counted under this name beside the outcomes.
+constexpr const char* kMalformedName = "malformed";
+
+constexpr int kRewardPoints = 20;
+
+// Sane ranges for the numbers a report carries; outside them the report is refused as malformed.
+constexpr int64_t kMaxCpuCount = 4096;
+constexpr int64_t kMaxClockMHz = 100000;
+constexpr int64_t kMaxMemoryMB = 64LL * 1024 * 1024;  // 64 TiB
+constexpr size_t kMaxAccountBytesGb18030 = 127;    // what the checker's box can send
+
+// Why the numbers of a parsed report are not believable; empty when they are.
+std::string NumbersProblem(const Report& report);
+// Why an account name cannot be registered (the text shown on the page); empty when it can.
+std::string AccountProblem(const std::string& name);
+
+// A parsed report with its identity keys, ready for the rules.
+PendingReport Prepare(Report report, std::string rawBody, std::string remote, int64_t receivedAt);
+
+// What the database holds about one report's keys before it is applied.
+struct StoredFacts {
+    bool registered = false;           // the account is registered
+    bool accountEnrolled = false;      // the account has enrolled
+    bool machineEnrolled = false;      // the machine key has enrolled
+    bool fingerprintEnrolled = false;  // some enrolled machine (with or without a MAC) has this fingerprint
+};
+
+// The rules over one batch, report by report in order. A success's keys count for the reports after it, so a
+// backend may read every report's facts before writing any of them.
+class BatchRules {
+public:
+    explicit BatchRules(bool requireRegistered) : m_requireRegistered(requireRegistered) {}
+    Outcome Decide(const PendingReport& report, const StoredFacts& stored);
+    // The database refused a success's enrolment on a unique constraint: another writer got the account or the
+    // machine first. The report is refused instead, and its keys no longer count as enrolled by this batch.
+    Outcome Conflicted(const PendingReport& report, bool accountTaken);
+
+private:
+    bool m_requireRegistered;
+    std::set<std::string> m_accounts, m_machines, m_fingerprints;
+};
+
+// A report as its row keeps it. A refused report keeps who sent it and why, with the long free-text fields cut,
+// so a flood of refusals costs a bounded amount per row; only a success keeps its raw body and points.
+struct KeptReport {
+    const char* outcome;
+    int64_t points;
+    std::string_view account, accountKey, mac, cpuName, memoryMB, displays, resolution, os, computerName, machineKey;
+    int64_t cpuCount, clockMHz;
+    std::optional<std::string_view> rawBody;
+};
+KeptReport Kept(const PendingReport& report, Outcome outcome);
+// Malformed samples keep at most this much of the reason and of the body.
+std::string_view KeptReason(std::string_view reason);
+std::string_view KeptSample(std::string_view body);
+
+// Text cut to at most `bytes` bytes on a UTF-8 character boundary.
+std::string_view Cut(std::string_view text, size_t bytes = 256);
+
+}  // namespace Service

@@ -1,0 +1,67 @@
+#pragma once
+// Where the service keeps what it receives, behind one interface so the database can change. Every call is
+// made from one thread per instance: the service's single writer owns one instance, its admin reader
+// another. The rules themselves are the domain's (service/domain/rules.h); a backend reads the facts they
+// need, runs the statements and keeps the UNIQUE constraints that have the last word, so several writers
+// (or several service instances) still enrol each account and machine once.
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/domain/records.h"
+#include "service/domain/rules.h"
+
+namespace Service {
+
+// "name_us N …" for Storage::LastTiming.
+inline std::string Timing(std::initializer_list<std::pair<const char*, std::chrono::steady_clock::duration>> parts) {
+    std::string line;
+    for (const auto& [name, d] : parts)
+        line += (line.empty() ? "" : " ") + std::string(name) + "_us " +
+                std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(d).count());
+    return line;
+}
+
+class Storage {
+public:
+    virtual ~Storage() = default;
+
+    // Applies every report's rules and records the malformed ones in one transaction, committed durably
+    // before it returns. The outcomes are in the order of batch.reports. Nothing when the transaction failed
+    // or the database is no longer the one opened: then nothing was stored and nothing may be acknowledged.
+    // A unique constraint refusing an enrolment is a rule's answer (the account or machine is taken); any
+    // other failure, another constraint's included, fails the whole batch.
+    virtual std::optional<std::vector<Outcome>> Apply(const Batch& batch) = 0;
+
+    // accountKey decides duplicates; name is kept for display.
+    virtual RegisterResult Register(const std::string& name, const std::string& accountKey,
+                                    const std::string& remote, int64_t now) = 0;
+
+    virtual std::optional<DashboardData> Dashboard() = 0;
+    virtual std::optional<std::vector<AccountRow>> Accounts() = 0;
+    // Every well-formed report (accepted and refused), oldest first, one at a time: memory stays constant.
+    // The sink returns false to stop early (then Export returns false too).
+    virtual bool Export(const std::function<bool(const ReportRow&)>& sink) = 0;
+    // Up to kMalformedSamples of the newest malformed bodies, newest first.
+    virtual std::optional<std::vector<MalformedReport>> MalformedSamples() = 0;
+
+    // False once the database file was deleted or replaced under the running program.
+    virtual bool Healthy() = 0;
+    virtual std::string LastError() const = 0;
+    // Where the last Apply's time went ("facts_us N statements_us N commit_us N"), for the benchmark.
+    virtual std::string LastTiming() const { return {}; }
+};
+
+// postgresql://… or postgres://… (libpq's URL form); anything else is a SQLite file.
+bool IsPostgresUrl(const std::string& db);
+// The database as it may be printed: a PostgreSQL URL without its password.
+std::string PrintableDb(const std::string& db);
+// Either backend, by the form of db, its schema created or migrated. Nothing on failure, with the reason in
+// error.
+std::unique_ptr<Storage> OpenStorage(const std::string& db, std::string& error);
+
+}  // namespace Service
