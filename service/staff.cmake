@@ -20,8 +20,9 @@ add_library(report_staff_storage STATIC
   storage/staff_store.cpp storage/sqlite/staff_sqlite.cpp storage/postgres/staff_postgres.cpp)
 target_link_libraries(report_staff_storage PUBLIC report_staff_domain report_storage SQLite::SQLite3 PkgConfig::LIBPQ)
 
-add_library(report_staff_app STATIC app/metrics.cpp app/operator_signals.cpp app/staff_cli.cpp app/staff_access.cpp)
-target_link_libraries(report_staff_app PUBLIC report_staff_storage report_staff_pages Threads::Threads)
+add_library(report_staff_app STATIC app/metrics.cpp app/operator_signals.cpp app/staff_cli.cpp app/staff_access.cpp
+  app/staff_desk.cpp)
+target_link_libraries(report_staff_app PUBLIC report_staff_storage report_staff_pages report_service_core Threads::Threads)
 
 foreach(layer report_staff_domain report_staff_pages report_staff_storage report_staff_app)
   add_dependencies(${layer} layer_check)

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "service/app/staff_cli.h"
+#include "service/app/staff_desk.h"
 #include "service/http/http_server.h"
 #include "service/app/secret_file.h"
 #include "service/app/service.h"
@@ -213,6 +214,21 @@ int main(int argc, char** argv) {
     serviceOptions.requireRegistered = flags.requireRegistered;
     serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
+    // The staff desk on a connection of its own: logins, the audit log, the support pages.
+    auto staffStore = Service::OpenStaffStore(flags.db, error);
+    if (!staffStore) {
+        std::fprintf(stderr, "report-service: cannot use the staff tables of %s: %s\n", shownDb.c_str(), error.c_str());
+        return 1;
+    }
+    auto desk = std::make_unique<Service::StaffDesk>(std::move(staffStore), [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+    });
+    serviceOptions.moreRoutes = [&desk](const Service::HttpRequest& r, Service::Reply& reply) {
+        return desk->Route(r, reply);
+    };
+    serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     Service::ServerOptions options;
     options.host = flags.host;

@@ -13,14 +13,6 @@
 
 namespace Service {
 
-namespace {
-
-using Http::CookieValue;
-using Http::FormValue;
-using Http::Header;
-const char* const kHtml = "text/html; charset=utf-8";
-constexpr const char* kCookie = "zorv_admin";
-
 // Pages carry no scripts and load nothing: a script smuggled into a report could not run even if escaping
 // failed somewhere.
 void SecureHtml(HttpResponse& response) {
@@ -30,6 +22,15 @@ void SecureHtml(HttpResponse& response) {
     response.headers.emplace("X-Content-Type-Options", "nosniff");
     response.headers.emplace("Referrer-Policy", "no-referrer");
 }
+
+namespace {
+
+using Http::CookieValue;
+using Http::FormValue;
+using Http::Header;
+const char* const kHtml = "text/html; charset=utf-8";
+constexpr const char* kCookie = "zorv_admin";
+
 
 HttpResponse Json(const ReplySpec& spec) {
     HttpResponse r;
@@ -214,6 +215,7 @@ void ReportService::Handle(HttpRequest request, Reply reply) {
         return RegisterPage(std::move(request), std::move(reply));
     if (request.path == "/" && request.method == "GET") return Dashboard(request, std::move(reply));
     if (request.path == "/reports.csv" && request.method == "GET") return ReportsCsv(request, std::move(reply));
+    if (m_options.moreRoutes && m_options.moreRoutes(request, reply)) return;
     HttpResponse r;
     r.status = 404;
     r.contentType = "text/plain; charset=utf-8";
@@ -341,7 +343,8 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
 
 void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
     bool fromQuery = false;
-    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    if (!IsAdmin(request, fromQuery) && !(m_options.staffDashboard && m_options.staffDashboard(request)))
+        return reply(Refused());
     auto shared = std::make_shared<Reply>(std::move(reply));
     const bool taken = RunBlocking([this, shared, fromQuery] {
         const auto data = m_reader->Dashboard();

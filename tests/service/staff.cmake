@@ -28,3 +28,7 @@ set_tests_properties(service.metrics_exposition PROPERTIES LABELS service TIMEOU
 add_test(NAME service.staff_cli
   COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/staff/staff_cli_e2e.py $<TARGET_FILE:report-service>)
 set_tests_properties(service.staff_cli PROPERTIES LABELS service TIMEOUT 120)
+
+add_test(NAME service.staff_desk
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/staff/staff_desk_e2e.py $<TARGET_FILE:report-service>)
+set_tests_properties(service.staff_desk PROPERTIES LABELS service TIMEOUT 120)
