@@ -12,8 +12,6 @@ namespace Service {
 
 namespace {
 
-constexpr size_t kMaxQueued = 64;
-
 HttpResponse Html(int status, const std::string& title, const std::string& body) {
     HttpResponse r;
     r.status = status;
@@ -55,32 +53,7 @@ std::string SessionToken(const HttpRequest& request) {
 }  // namespace
 
 StaffDesk::StaffDesk(std::unique_ptr<StaffStore> store, Clock clock)
-    : m_store(std::move(store)), m_clock(std::move(clock)), m_access(*m_store, m_clock) {
-    m_thread = std::thread([this] { Run(); });
-}
-
-StaffDesk::~StaffDesk() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_ready.notify_one();
-    m_thread.join();
-}
-
-void StaffDesk::Run() {
-    for (;;) {
-        std::function<void()> work;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_ready.wait(lock, [this] { return m_stopping || !m_work.empty(); });
-            if (m_work.empty()) return;
-            work = std::move(m_work.front());
-            m_work.pop_front();
-        }
-        work();
-    }
-}
+    : m_store(std::move(store)), m_clock(std::move(clock)), m_access(*m_store, m_clock) {}
 
 bool StaffDesk::MayViewDashboard(const HttpRequest& request) {
     std::lock_guard<std::mutex> lock(m_storeMutex);
@@ -99,13 +72,7 @@ bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
         return true;
     }
     auto shared = std::make_shared<Reply>(std::move(reply));
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_work.size() >= kMaxQueued) {
-        (*shared)(Plain(503, "busy\n"));
-        return true;
-    }
-    m_work.push_back([this, request, shared] { Serve(request, *shared); });
-    m_ready.notify_one();
+    if (!m_run || !m_run([this, request, shared] { Serve(request, *shared); })) (*shared)(Plain(503, "busy\n"));
     return true;
 }
 

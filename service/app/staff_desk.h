@@ -1,13 +1,10 @@
 #pragma once
 // The staff desk's routes: login and logout, the audit log, search, account and machine pages, the
-// suspicious list, and the health checks. Its work (hashing, look-ups) runs on a thread of its own, never on
-// the I/O threads; every action is audited.
-#include <condition_variable>
-#include <deque>
+// suspicious list, and the health checks. Its work (hashing, look-ups) runs where the service runs its admin
+// reads, never on the I/O threads; every action is audited.
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "service/app/service.h"
 #include "service/app/staff_access.h"
@@ -18,8 +15,11 @@ namespace Service {
 class StaffDesk {
 public:
     using Clock = std::function<int64_t()>;
+    // Runs work off the I/O threads (ReportService::RunBlocking); false when it is not taken.
+    using Runner = std::function<bool(std::function<void()>)>;
     StaffDesk(std::unique_ptr<StaffStore> store, Clock clock);
-    ~StaffDesk();
+    // Until it is given, every staff route answers 503.
+    void SetRunner(Runner run) { m_run = std::move(run); }
     StaffDesk(const StaffDesk&) = delete;
     StaffDesk& operator=(const StaffDesk&) = delete;
 
@@ -29,17 +29,12 @@ public:
 
 private:
     void Serve(const HttpRequest& request, const Reply& reply);
-    void Run();
 
     std::unique_ptr<StaffStore> m_store;
     Clock m_clock;
     std::mutex m_storeMutex;  // the store's connection is used by one thread at a time
     StaffAccess m_access;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::function<void()>> m_work;
-    bool m_stopping = false;
-    std::thread m_thread;
+    Runner m_run;
 };
 
 }  // namespace Service
