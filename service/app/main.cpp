@@ -230,6 +230,7 @@ int main(int argc, char** argv) {
     };
     serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
+    desk->SetMetricsToken(flags.token);
     desk->SetRunner([&service](std::function<void()> work) { return service->RunBlocking(std::move(work)); });
     Service::ServerOptions options;
     options.host = flags.host;

@@ -63,7 +63,7 @@ bool StaffDesk::MayViewDashboard(const HttpRequest& request) {
 
 bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
     static const char* const kPaths[] = {"/login", "/logout", "/audit", "/audit.csv", "/search", "/account",
-                                         "/machine", "/suspicious", "/healthz", "/readyz"};
+                                         "/machine", "/suspicious", "/healthz", "/readyz", "/metrics"};
     bool ours = false;
     for (const char* p : kPaths) ours = ours || request.path == p;
     if (!ours) return false;
@@ -79,6 +79,25 @@ bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
 void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
     std::lock_guard<std::mutex> lock(m_storeMutex);
     const std::string& path = request.path;
+    if (path == "/metrics") {
+        // Through a proxy every peer is local: a request naming a client is not.
+        const bool forwarded = request.headers.count("x-real-ip") || request.headers.count("x-forwarded-for") ||
+                               request.headers.count("forwarded");
+        const std::string auth = Http::Header(request, "authorization");
+        const bool token = !m_metricsToken.empty() && auth.rfind("Bearer ", 0) == 0 &&
+                           Credentials::SameSecret(auth.substr(7), m_metricsToken);
+        if (!MayScrape(request.remote, forwarded, token)) return reply(Plain(403, "forbidden\n"));
+        const auto counts = m_store->OutcomeCounts();
+        m_metrics.databaseUp.Set(counts ? 1 : 0);
+        if (counts)
+            for (const auto& [outcome, n] : *counts) {
+                auto& counter = outcome == "malformed" ? m_metrics.malformed : m_metrics.reports.With({outcome});
+                counter.Inc(static_cast<double>(n) - counter.Value());
+            }
+        HttpResponse r = Plain(200, m_metrics.registry.Render());
+        r.contentType = Metrics::kContentType;
+        return reply(std::move(r));
+    }
     if (path == "/readyz") {
         const bool up = m_store->FindStaff("-").has_value();
         return reply(up ? Plain(200, "ready\n") : Plain(503, "database: " + m_store->LastError() + "\n"));

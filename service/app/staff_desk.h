@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "service/app/operator_signals.h"
 #include "service/app/service.h"
 #include "service/app/staff_access.h"
 #include "service/storage/staff_store.h"
@@ -20,6 +21,8 @@ public:
     StaffDesk(std::unique_ptr<StaffStore> store, Clock clock);
     // Until it is given, every staff route answers 503.
     void SetRunner(Runner run) { m_run = std::move(run); }
+    // The token that lets a scraper from elsewhere read /metrics.
+    void SetMetricsToken(std::string token) { m_metricsToken = std::move(token); }
     StaffDesk(const StaffDesk&) = delete;
     StaffDesk& operator=(const StaffDesk&) = delete;
 
@@ -35,6 +38,8 @@ private:
     std::mutex m_storeMutex;  // the store's connection is used by one thread at a time
     StaffAccess m_access;
     Runner m_run;
+    std::string m_metricsToken;
+    ServiceMetrics m_metrics;
 };
 
 }  // namespace Service

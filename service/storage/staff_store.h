@@ -68,6 +68,8 @@ public:
     virtual std::optional<Attempts> MachineAttempts(const std::string& machineKey) = 0;
     // Every standing enrolment with the report that made it, oldest first: what the signals look at.
     virtual std::optional<std::vector<EnrolmentRow>> Enrolments() = 0;
+    // The service's own tally of what came in, by outcome ("success", …, "malformed"), over every instance.
+    virtual std::optional<std::vector<std::pair<std::string, int64_t>>> OutcomeCounts() = 0;
 
     virtual std::string LastError() const = 0;
 };

@@ -44,6 +44,8 @@ constexpr const char* kEnrolmentOfAccount = ZORV_ENROLMENT_SELECT " WHERE e.acco
 constexpr const char* kEnrolmentOfMachine = ZORV_ENROLMENT_SELECT " WHERE e.machine_key = $1";
 constexpr const char* kEnrolments = ZORV_ENROLMENT_SELECT " ORDER BY e.enrolled_at, r.id";
 
+constexpr const char* kOutcomeCounts = "SELECT outcome, sum(n) FROM outcome_counts GROUP BY outcome ORDER BY outcome";
+
 #undef ZORV_ENROLMENT_SELECT
 #undef ZORV_REPORT_COLUMNS
 

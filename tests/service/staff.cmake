@@ -30,5 +30,5 @@ add_test(NAME service.staff_cli
 set_tests_properties(service.staff_cli PROPERTIES LABELS service TIMEOUT 120)
 
 add_test(NAME service.staff_desk
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/staff/staff_desk_e2e.py $<TARGET_FILE:report-service>)
+  COMMAND ${prometheus_python} ${CMAKE_CURRENT_LIST_DIR}/staff/staff_desk_e2e.py $<TARGET_FILE:report-service>)
 set_tests_properties(service.staff_desk PROPERTIES LABELS service TIMEOUT 120)

@@ -210,6 +210,14 @@ public:
         return rows;
     }
 
+    std::optional<std::vector<std::pair<std::string, int64_t>>> OutcomeCounts() override {
+        Result r = Run(SupportQueries::kOutcomeCounts, {});
+        if (!r) return std::nullopt;
+        std::vector<std::pair<std::string, int64_t>> counts;
+        for (int i = 0; i < PQntuples(r.get()); ++i) counts.emplace_back(Text(r.get(), i, 0), Int(r.get(), i, 1));
+        return counts;
+    }
+
     std::string LastError() const override { return m_error; }
 
 private:

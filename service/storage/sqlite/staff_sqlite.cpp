@@ -230,6 +230,14 @@ public:
         return rows;
     }
 
+    std::optional<std::vector<std::pair<std::string, int64_t>>> OutcomeCounts() override {
+        std::vector<std::pair<std::string, int64_t>> counts;
+        if (!Query(SupportQueries::kOutcomeCounts, {},
+                   [&](const SupportQueries::Row& row) { counts.emplace_back(row.Text(0), row.Int(1)); }))
+            return std::nullopt;
+        return counts;
+    }
+
     std::string LastError() const override { return m_error; }
 
 private:

@@ -10,6 +10,8 @@ import sys
 import tempfile
 import urllib.parse
 
+from prometheus_client.parser import text_string_to_metric_families
+
 PASSWORD = "correct horse battery"
 
 
@@ -110,6 +112,16 @@ def main():
             assert "login" not in csv[1].replace("login_", ""), "the export ignores its filter"
             assert PASSWORD not in audit[1] and PASSWORD not in csv[1], "a password in the audit log"
             expect("suspicious list", boss.request("GET", "/suspicious"), 200, "可疑报名")
+
+            scrape = anon.request("GET", "/metrics")
+            expect("metrics from this machine", scrape, 200)
+            samples = {(s.name, tuple(sorted(s.labels.items()))): s.value
+                       for f in text_string_to_metric_families(scrape[1]) for s in f.samples}
+            assert samples[("report_service_reports_total", (("outcome", "success"),))] == 1, samples
+            assert samples[("report_service_database_up", ())] == 1, samples
+            expect("metrics through a proxy", anon.request("GET", "/metrics", headers={"X-Forwarded-For": "1.2.3.4"}), 403)
+            expect("metrics with the token", anon.request("GET", "/metrics", headers={
+                "X-Forwarded-For": "1.2.3.4", "Authorization": "Bearer t0ken"}), 200, "# TYPE")
         finally:
             service.terminate()
             out, _ = service.communicate(timeout=30)
@@ -117,7 +129,7 @@ def main():
         assert PASSWORD not in out, "a password in the log"
         with open(db, "rb") as f:
             assert PASSWORD.encode() not in f.read(), "a password in the database"
-    print("login, roles, CSRF, logout and the audit log as expected")
+    print("login, roles, CSRF, logout, the audit log and /metrics as expected")
 
 
 if __name__ == "__main__":
