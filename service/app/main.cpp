@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "service/app/operator_signals.h"
 #include "service/app/staff_cli.h"
 #include "service/app/staff_desk.h"
 #include "service/http/http_server.h"
@@ -42,6 +44,7 @@ const char* const kUsage =
     "                         per-address limits and the records; no per-address connection cap for it\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
+    "  --log-format text|json one line per event as text (default), or as one JSON object per line\n"
     "  --timing               a line per batch: where its time went (parse, identity, facts, statements,\n"
     "                         commit), for benchmarks\n"
     "  --help                 this text\n"
@@ -58,6 +61,7 @@ struct Flags {
     double rate = 50;
     bool bench = false;
     bool quiet = false;
+    bool jsonLog = false;
     bool timing = false;
     std::string proxy;
 };
@@ -142,6 +146,15 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
             flags.requireRegistered = true;
         } else if (arg == "--bench-endpoint") {
             flags.bench = true;
+        } else if (arg == "--log-format") {
+            const char* v = value("--log-format");
+            if (!v) return 2;
+            const auto format = Service::ParseLogFormat(v);
+            if (!format) {
+                std::fprintf(stderr, "report-service: --log-format wants text or json\n");
+                return 2;
+            }
+            flags.jsonLog = *format == Service::LogFormat::Json;
         } else if (arg == "--quiet") {
             flags.quiet = true;
         } else if (arg == "--timing") {
@@ -165,6 +178,33 @@ std::string NewToken() {
         token += hex[b & 15];
     }
     return token;
+}
+
+}  // namespace
+
+namespace {
+
+// Every line the program prints about itself: as it is, or as one JSON object for a log shipper.
+bool g_jsonLog = false;
+void Emit(const std::string& line) {
+    if (!g_jsonLog) {
+        std::printf("%s\n", line.c_str());
+        return;
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    std::printf("%s\n", Service::JsonLogLine(ms, line).c_str());
+}
+
+std::string Text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Text(const char* format, ...) {
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
 }
 
 }  // namespace
@@ -212,7 +252,8 @@ int main(int argc, char** argv) {
     Service::ServiceOptions serviceOptions;
     serviceOptions.adminToken = flags.token;
     serviceOptions.requireRegistered = flags.requireRegistered;
-    serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    g_jsonLog = flags.jsonLog;
+    serviceOptions.log = Emit;
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
     // The staff desk on a connection of its own: logins, the audit log, the support pages.
     auto staffStore = Service::OpenStaffStore(flags.db, error);
@@ -244,24 +285,24 @@ int main(int argc, char** argv) {
     if (flags.bench) options.benchReply = Service::BenchReply();
     options.refusals = Service::ReportRefusals();
     options.bodyLimit = Service::kMaxReportBody;
-    if (!flags.quiet) options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    if (!flags.quiet) options.log = Emit;
     auto server = std::make_unique<Service::HttpServer>(*service, options);
     const int port = server->Bind();
     if (port <= 0) {
         std::fprintf(stderr, "report-service: cannot listen on %s:%d\n", flags.host.c_str(), flags.port);
         return 1;
     }
-    std::printf("database %s\n", shownDb.c_str());
-    if (generated) std::printf("admin token %s\n", flags.token.c_str());
-    std::printf("dashboard http://%s:%d/?token=…  registration http://%s:%d/register\n", flags.host.c_str(), port,
-                flags.host.c_str(), port);
-    if (flags.requireRegistered) std::printf("reports of unregistered accounts are refused\n");
-    std::printf("listening on %s:%d\n", flags.host.c_str(), port);
+    Emit("database " + shownDb);
+    if (generated) Emit("admin token " + flags.token);
+    Emit(Text("dashboard http://%s:%d/?token=…  registration http://%s:%d/register", flags.host.c_str(), port,
+              flags.host.c_str(), port));
+    if (flags.requireRegistered) Emit("reports of unregistered accounts are refused");
+    Emit(Text("listening on %s:%d", flags.host.c_str(), port));
 
     std::thread waiter([&server, &stopSignals] {
         int signo = 0;
         sigwait(&stopSignals, &signo);
-        std::printf("signal %d: stopping\n", signo);
+        Emit(Text("signal %d: stopping", signo));
         // Run may not have started yet; keep asking until the listening loop has ended.
         for (int i = 0; i < 500 && !server->IsRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         server->Stop();
@@ -272,6 +313,6 @@ int main(int argc, char** argv) {
     waiter.join();
     server.reset();
     service.reset();  // what was queued is committed, then the database is closed
-    std::printf("stopped\n");
+    Emit("stopped");
     return ok ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 """report-service staff …, the real program on a fresh SQLite file: each command's result and exit code, no
-password anywhere in the file, and the service still starting on the same database afterwards."""
+password anywhere in the file, and the service still starting on the same database afterwards (logging one
+JSON object per line)."""
+import json
 import os
 import signal
 import subprocess
@@ -39,7 +41,7 @@ def main():
             with open(os.path.join(os.path.dirname(db), name), "rb") as f:
                 assert PASSWORD.encode() not in f.read(), f"{name} holds the password in clear"
 
-        service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--quiet"],
+        service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--log-format", "json"],
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         try:
             lines = []
@@ -47,15 +49,16 @@ def main():
                 line = service.stdout.readline()
                 if not line:
                     break
-                lines.append(line)
-                if line.startswith("listening on"):
+                lines.append(json.loads(line))  # every line one JSON object
+                if lines[-1]["msg"].startswith("listening on"):
                     break
-            assert lines and lines[-1].startswith("listening on"), f"the service did not start: {lines}"
+            assert lines and lines[-1]["msg"].startswith("listening on"), f"the service did not start: {lines}"
+            assert all(set(l) == {"time", "msg"} and l["time"].endswith("Z") for l in lines), lines
         finally:
             service.send_signal(signal.SIGTERM)
             service.wait(timeout=30)
         assert service.returncode == 0, f"the service ended with {service.returncode}"
-    print(f"{len(steps)} staff commands as expected; the service starts on the same database")
+    print(f"{len(steps)} staff commands as expected; the service starts on the same database, logging JSON")
 
 
 if __name__ == "__main__":
