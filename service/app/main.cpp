@@ -270,6 +270,7 @@ int main(int argc, char** argv) {
         return desk->Route(r, reply);
     };
     serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
+    serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     desk->SetMetricsToken(flags.token);
     desk->SetRunner([&service](std::function<void()> work) { return service->RunBlocking(std::move(work)); });

@@ -362,6 +362,7 @@ void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
 void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
     bool fromQuery = false;
     if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    if (m_options.tokenExported) m_options.tokenExported(request);
     HttpResponse r;
     r.contentType = "text/csv; charset=utf-8";
     r.headers.emplace("Content-Disposition", "attachment; filename=\"reports.csv\"");

@@ -35,6 +35,8 @@ struct ServiceOptions {
     std::function<bool(const HttpRequest&, Reply&)> moreRoutes;
     // Whether a signed-in staff member may see the dashboard (besides the admin token).
     std::function<bool(const HttpRequest&)> staffDashboard;
+    // An export made with the admin token, for the audit log.
+    std::function<void(const HttpRequest&)> tokenExported;
 };
 
 // The security headers of every page: no scripts, nothing loaded from elsewhere, no framing.

@@ -61,6 +61,16 @@ bool StaffDesk::MayViewDashboard(const HttpRequest& request) {
     return who && Permitted(who->who, Action::ViewDashboard);
 }
 
+void StaffDesk::TokenExported(const HttpRequest& request) {
+    const std::string remote = request.remote;
+    const auto record = [this, remote] {
+        std::lock_guard<std::mutex> lock(m_storeMutex);
+        m_access.Record({Principal::Kind::Token, kTokenActor, Role::Viewer}, remote, AuditAction::Export, {},
+                        "reports.csv");
+    };
+    if (!m_run || !m_run(record)) record();
+}
+
 bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
     static const char* const kPaths[] = {"/login", "/logout", "/audit", "/audit.csv", "/search", "/account",
                                          "/machine", "/suspicious", "/healthz", "/readyz", "/metrics"};

@@ -29,6 +29,8 @@ public:
     // ServiceOptions::moreRoutes and ::staffDashboard.
     bool Route(const HttpRequest& request, Reply& reply);
     bool MayViewDashboard(const HttpRequest& request);
+    // ServiceOptions::tokenExported: recorded with the actor "token".
+    void TokenExported(const HttpRequest& request);
 
 private:
     void Serve(const HttpRequest& request, const Reply& reply);

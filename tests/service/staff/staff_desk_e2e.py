@@ -103,10 +103,13 @@ def main():
             expect("viewer's search", vic.request("GET", "/search?q=player1"), 403, "您的角色不能打开此页")
             expect("viewer's audit log", vic.request("GET", "/audit"), 403)
 
+            expect("the token's export", anon.request("GET", "/reports.csv?token=t0ken"), 200, "player1")
             boss = Client(port)
             expect("admin login", boss.login("boss"), 303)
             audit = boss.request("GET", "/audit")
             expect("audit log", audit, 200, "登录失败", "查看账号", "退出", "ＰＬＡＹＥＲ１")
+            expect("the token in the audit log", boss.request("GET", "/audit?actor=token&action=export"), 200,
+                   "reports.csv", "导出报告")
             csv = boss.request("GET", "/audit.csv?action=search")
             expect("audit export", csv, 200, "search", "ann")
             assert "login" not in csv[1].replace("login_", ""), "the export ignores its filter"
