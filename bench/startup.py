@@ -2,6 +2,8 @@
 """Start-up figures of the checker next to a bare Win32 window, under the same warm Wine, in one run.
 
     bench/startup.py [ROUNDS]        (after a win64 build; default 7 rounds)
+    ZORV_BUILD=build/win32 bench/startup.py    the shipped 32-bit build (needs a kernel that runs 32-bit code)
+    ZORV_CHECKER=old.exe bench/startup.py      another checker program, e.g. a build from before a change
 
 For each program it prints the time from starting it until its window is visible on the X display, and
 its working set once idle (resident memory of its process, and the part of it that is its own). The bare
@@ -19,7 +21,19 @@ BUILD = os.environ.get("ZORV_BUILD", os.path.join(ROOT, "build", "win64"))
 OUT = os.path.join(BUILD, "bench")
 WINE = "/usr/lib/wine/wine64"
 CHECKER = os.environ.get("ZORV_CHECKER", os.path.join(BUILD, "ZorvDownloader.exe"))
-BARE = os.path.join(OUT, "bare_face.exe")
+
+
+
+def is_32bit(exe):
+    """A PE32 file (machine 0x14c), which the bare window then matches."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    at = int.from_bytes(head[60:64], "little")
+    return head[at + 4:at + 6] == b"\x4c\x01"
+
+
+CHECKER_32BIT = is_32bit(CHECKER)
+BARE = os.path.join(OUT, "bare_face32.exe" if CHECKER_32BIT else "bare_face.exe")
 FACE = os.path.join(ROOT, "res", "background.bmp")
 IDLE_SECONDS = 2.0
 
@@ -29,7 +43,8 @@ def build_bare():
     if os.path.exists(BARE) and os.path.getmtime(BARE) > os.path.getmtime(source):
         return
     os.makedirs(OUT, exist_ok=True)
-    subprocess.run(["x86_64-w64-mingw32-g++-posix", "-O2", "-municode", "-mwindows", "-static", "-s",
+    compiler = "i686-w64-mingw32-g++-posix" if CHECKER_32BIT else "x86_64-w64-mingw32-g++-posix"
+    subprocess.run([compiler, "-O2", "-municode", "-mwindows", "-static", "-s",
                     "-DUNICODE", "-D_UNICODE", source, "-o", BARE, "-lgdi32", "-luser32"], check=True)
 
 
@@ -89,7 +104,7 @@ def mappings_mb(pid):
 
 def one_run(env, exe, args, title):
     start = time.monotonic()
-    process = subprocess.Popen([WINE, exe, *args], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    process = subprocess.Popen([env.get("ZORV_WINE", WINE), exe, *args], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         while not visible(env, title):
             if time.monotonic() - start > 30:

@@ -29,8 +29,7 @@ public:
     virtual void OnCancel();
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap();
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
     void PostNcDestroy() override;
 
 private:

@@ -115,23 +115,29 @@ BOOL CDialog::OnInitDialog() { return TRUE; }
 void CDialog::OnOK() { EndDialog(IDOK); }
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM, LPARAM lParam) {
     // Everything else reaches the object through its message map before the dialog manager sees it.
     if (message != WM_INITDIALOG) return FALSE;
+    RECT before{};
+    ::GetWindowRect(hwnd, &before);
+    BOOL result = TRUE;
     try {
-        return reinterpret_cast<CDialog*>(lParam)->OnInitDialog();
+        result = reinterpret_cast<CDialog*>(lParam)->OnInitDialog();
     } catch (...) {
-        return TRUE;
     }
+    // A top-level dialog that neither its template nor its initialisation placed is centred, over its owner
+    // or on the work area, before it is first shown.
+    RECT after{};
+    ::GetWindowRect(hwnd, &after);
+    const LONG style = ::GetWindowLongW(hwnd, GWL_STYLE);
+    if (!(style & WS_CHILD) && !::IsWindowVisible(hwnd) && !(style & (DS_ABSALIGN | DS_CENTER)) &&
+        after.left == before.left && after.top == before.top) {
+        if (CWnd* wnd = FromHandlePermanent(hwnd)) wnd->CenterWindow();
+    }
+    return result;
 }
 
-const Framework::MessageMap* CDialog::GetThisMessageMap() {
-    namespace Msg = Framework::Msg;
-    using Framework::On;
-    static constexpr Framework::MessageMapEntry kEntries[] = {
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
         On<Msg::Command<IDOK>, &CDialog::OnOK>(),
         On<Msg::Command<IDCANCEL>, &CDialog::OnCancel>(),
-    };
-    static constexpr Framework::MessageMap kMap{&CWnd::GetThisMessageMap, kEntries};
-    return &kMap;
-}
+END_MESSAGE_MAP()

@@ -4,16 +4,20 @@
 // one handler signature it accepts; it unpacks wParam and lParam into typed arguments. A handler with any
 // other signature is a compile error, not a cast.
 //
-//   const Framework::MessageMap* CMyDialog::GetThisMessageMap() {
-//       namespace Msg = Framework::Msg;
-//       using Framework::On;
-//       static constexpr Framework::MessageMapEntry kEntries[] = {
-//           On<Msg::Paint, &CMyDialog::OnPaint>(),
-//           On<Msg::Message<UM_DONE>, &CMyDialog::OnDone>(),
-//       };
-//       static constexpr Framework::MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
-//       return &kMap;
-//   }
+// A class says once that it has a map, and its source file writes the table:
+//
+//   class CMyDialog : public CDialog {
+//       ...
+//       DECLARE_MESSAGE_MAP()   // the table and the virtual accessor that returns it, together
+//   };
+//
+//   BEGIN_MESSAGE_MAP(CMyDialog, CDialog)
+//       On<Msg::Paint, &CMyDialog::OnPaint>(),
+//       On<Msg::Message<UM_DONE>, &CMyDialog::OnDone>(),
+//   END_MESSAGE_MAP()
+//
+// A table without the declaration does not compile, and neither does a class whose accessor is not its own,
+// so no class can run its base class's map by mistake.
 #include <windows.h>
 
 #include <cstddef>
@@ -165,6 +169,39 @@ struct SetFocus : Range<WM_SETFOCUS> {
     }
 };
 
+// BOOL OnSetCursor(HWND window, UINT hitTest, UINT mouseMessage): TRUE when the cursor is set
+struct SetCursor : Range<WM_SETCURSOR> {
+    template <class T>
+    using Handler = BOOL (T::*)(HWND, UINT, UINT);
+    template <class T>
+    static LRESULT Call(T& wnd, Handler<T> handler, UINT, WPARAM wParam, LPARAM lParam) {
+        return (wnd.*handler)(reinterpret_cast<HWND>(wParam), LOWORD(lParam), HIWORD(lParam));
+    }
+};
+
+// void OnCaptureChanged(HWND newCapture)
+struct CaptureChanged : Range<WM_CAPTURECHANGED> {
+    template <class T>
+    using Handler = void (T::*)(HWND);
+    template <class T>
+    static LRESULT Call(T& wnd, Handler<T> handler, UINT, WPARAM, LPARAM lParam) {
+        (wnd.*handler)(reinterpret_cast<HWND>(lParam));
+        return 0;
+    }
+};
+
+// void OnDpiChanged(UINT dpi, const RECT* suggested): the window's monitor scale changed; suggested is the
+// system's proposal for the window rectangle at the new scale, in screen coordinates
+struct DpiChanged : Range<0x02E0> {  // WM_DPICHANGED, which older headers lack
+    template <class T>
+    using Handler = void (T::*)(UINT, const RECT*);
+    template <class T>
+    static LRESULT Call(T& wnd, Handler<T> handler, UINT, WPARAM wParam, LPARAM lParam) {
+        (wnd.*handler)(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    }
+};
+
 // HCURSOR OnQueryDragIcon()
 struct QueryDragIcon : Range<WM_QUERYDRAGICON> {
     template <class T>
@@ -239,6 +276,31 @@ constexpr MessageMapEntry On() {
 }
 
 }  // namespace Framework
+
+// The map's two halves in a class: the table (static, named by derived classes' tables as their base) and the
+// virtual accessor the dispatcher calls. What follows the macro in the class is protected.
+#define DECLARE_MESSAGE_MAP()                                      \
+protected:                                                         \
+    static const ::Framework::MessageMap* GetThisMessageMap();     \
+    const ::Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+
+// The table of theClass, whose rows are chained to baseClass's table; rows go between the two macros.
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                                        \
+    const ::Framework::MessageMap* theClass::GetThisMessageMap() {                                    \
+        static_assert(std::is_base_of_v<baseClass, theClass> && !std::is_same_v<baseClass, theClass>, \
+                      "the base of a message map must be the class's base class");                   \
+        static_assert(std::is_same_v<decltype(&theClass::GetMessageMap),                              \
+                                     const ::Framework::MessageMap* (theClass::*)() const>,           \
+                      "the class must declare its map with DECLARE_MESSAGE_MAP()");                   \
+        using TheBaseClass = baseClass;                                                               \
+        namespace Msg = ::Framework::Msg;                                                             \
+        using ::Framework::On;                                                                        \
+        static constexpr ::Framework::MessageMapEntry kEntries[] = {
+#define END_MESSAGE_MAP()                                                                   \
+        };                                                                                  \
+        static constexpr ::Framework::MessageMap kMap{&TheBaseClass::GetThisMessageMap, kEntries}; \
+        return &kMap;                                                                       \
+    }
 
 // The one MFC-style alias: ON_MESSAGE(UM_X, &CMyDialog::OnX) for a message of the program's own.
 #define ON_MESSAGE(message, handler) ::Framework::On<::Framework::Msg::Message<(message)>, handler>()

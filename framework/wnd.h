@@ -58,6 +58,10 @@ public:
     BOOL EnableWindow(BOOL enable = TRUE) { return ::EnableWindow(m_hWnd, enable); }
     BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
     BOOL GetWindowPlacement(WINDOWPLACEMENT* placement) const;
+    // Centres a top-level window over its owner when the owner is shown, otherwise on the work area of the
+    // monitor the program was started on (the one the shell named, else the window's own); either way it
+    // is kept inside that monitor's work area, its top-left corner first when it is larger.
+    void CenterWindow();
     int SetWindowRgn(HRGN region, BOOL redraw) { return ::SetWindowRgn(m_hWnd, region, redraw); }
     int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
 

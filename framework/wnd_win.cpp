@@ -167,6 +167,53 @@ BOOL CWnd::GetWindowPlacement(WINDOWPLACEMENT* placement) const {
     return ::GetWindowPlacement(m_hWnd, placement);
 }
 
+namespace {
+
+// Where a width × height window goes centred on `over`, kept inside `work`.
+POINT CentredInside(const RECT& over, const RECT& work, int width, int height) {
+    auto axis = [](LONG overLow, LONG overHigh, LONG workLow, LONG workHigh, int size) {
+        LONG at = overLow + (overHigh - overLow - size) / 2;
+        if (at + size > workHigh) at = workHigh - size;
+        if (at < workLow) at = workLow;
+        return at;
+    };
+    return POINT{axis(over.left, over.right, work.left, work.right, width),
+                 axis(over.top, over.bottom, work.top, work.bottom, height)};
+}
+
+// The monitor the shell asked the program to open on, if it named one (STARTF_USEMONITOR, which the
+// headers of older systems lack).
+constexpr DWORD kStartOnMonitor = 0x00000400;
+
+HMONITOR StartMonitor() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoW(&startup);
+    if (!(startup.dwFlags & kStartOnMonitor)) return nullptr;
+    auto* monitor = reinterpret_cast<HMONITOR>(startup.hStdOutput);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    return ::GetMonitorInfoW(monitor, &info) ? monitor : nullptr;
+}
+
+}  // namespace
+
+void CWnd::CenterWindow() {
+    RECT window{};
+    if (!::GetWindowRect(m_hWnd, &window)) return;
+    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    const bool overOwner = owner && ::IsWindowVisible(owner) && !::IsIconic(owner);
+    HMONITOR monitor = overOwner ? ::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST) : StartMonitor();
+    if (!monitor) monitor = ::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetMonitorInfoW(monitor, &info)) return;
+    RECT over = info.rcWork;
+    if (overOwner) ::GetWindowRect(owner, &over);
+    const POINT at = CentredInside(over, info.rcWork, window.right - window.left, window.bottom - window.top);
+    ::SetWindowPos(m_hWnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CWnd::GetWindowText(std::wstring& text) const {
     text.assign(static_cast<std::size_t>(::GetWindowTextLengthW(m_hWnd)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(::GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));

@@ -13,8 +13,11 @@ public:
     using CWnd::Create;
     using CWnd::CreateEx;
 
-    // Creates the frame (with WS_CLIPSIBLINGS and WS_CLIPCHILDREN added) and the inner edit (with WS_CHILD
-    // added, empty until the frame is sized). True only when both exist.
+    // Creates the frame (with WS_CLIPSIBLINGS and WS_CLIPCHILDREN added, and a control parent, so the
+    // dialog's Tab reaches a WS_TABSTOP inner edit) and the inner edit (with WS_CHILD added, empty until the
+    // frame is sized). A window name names the box for assistive technology: it becomes the text of a hidden
+    // label just before the edit, where Active Accessibility looks for an edit's name. True only when the
+    // frame, the edit and any label exist.
     virtual BOOL CreateFramed(LPCWSTR className, LPCWSTR windowName, DWORD frameStyle, DWORD editStyle,
                               const RECT& rect, CWnd* parent, UINT frameId, UINT editId,
                               CCreateContext* context = nullptr);
@@ -29,13 +32,13 @@ public:
     COLORREF m_clrBack = RGB(255, 255, 255);
     COLORREF m_clrText = RGB(0, 0, 0);
     CEdit m_edit;
+    CWnd m_label;  // the hidden label that names the edit; none without a window name
     int m_nEditHeight = 12;
     int m_nBorderWidth = 1;
     CBrush m_brBack;
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap();
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     void OnPaint();
     void OnWindowPosChanged(WINDOWPOS* position);

@@ -6,26 +6,23 @@ static_assert(Skin::kSwpNoSize == SWP_NOSIZE && Skin::kSwpShowWindow == SWP_SHOW
 
 CCommEditEx::CCommEditEx() { m_brBack.CreateSolidBrush(m_clrBack); }
 
-const Framework::MessageMap* CCommEditEx::GetThisMessageMap() {
-    namespace Msg = Framework::Msg;
-    using Framework::On;
-    static constexpr Framework::MessageMapEntry kEntries[] = {
+BEGIN_MESSAGE_MAP(CCommEditEx, CEdit)
         On<Msg::Paint, &CCommEditEx::OnPaint>(),
         On<Msg::WindowPosChanged, &CCommEditEx::OnWindowPosChanged>(),
         On<Msg::CtlColor, &CCommEditEx::OnCtlColor>(),
         On<Msg::SetFocus, &CCommEditEx::OnSetFocus>(),
-    };
-    static constexpr Framework::MessageMap kMap{&CEdit::GetThisMessageMap, kEntries};
-    return &kMap;
-}
+END_MESSAGE_MAP()
 
 BOOL CCommEditEx::CreateFramed(LPCWSTR className, LPCWSTR windowName, DWORD frameStyle, DWORD editStyle,
                                const RECT& rect, CWnd* parent, UINT frameId, UINT editId, CCreateContext* context) {
-    const BOOL frame =
-        Create(className, windowName, frameStyle | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, rect, parent, frameId, context);
-    // Without a frame the edit has no parent and fails too; both results decide.
+    const BOOL frame = CreateEx(WS_EX_CONTROLPARENT, className, windowName,
+                                frameStyle | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, rect, parent, frameId, context);
+    // Created before the edit, so it precedes the edit among the frame's children.
+    const BOOL label = !windowName || m_label.CreateEx(0, L"Static", windowName, WS_CHILD | SS_NOPREFIX, RECT{}, this,
+                                                       static_cast<UINT>(-1));
+    // Without a frame the edit has no parent and fails too; every result decides.
     const BOOL edit = m_edit.Create(editStyle | WS_CHILD, RECT{0, 0, 0, 0}, this, editId);
-    return frame && edit;
+    return frame && label && edit;
 }
 
 void CCommEditEx::SetBackColor(COLORREF color) {

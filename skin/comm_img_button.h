@@ -1,7 +1,8 @@
 #pragma once
 // CCommImgButton: a push button drawn from a strip of four cells (normal, hover, pressed, disabled, top to
 // bottom). It sizes itself to one cell, shapes itself from what it painted (pure white is cut out) and, on
-// a press and release inside it, posts its owner's chosen message with both parameters 0.
+// a press and release inside it, posts its owner's chosen message with both parameters 0. Its window text
+// names it for assistive technology and is not drawn: the strip carries the caption.
 #include <string>
 
 #include "framework/gdi.h"
@@ -30,8 +31,7 @@ public:
     int GetState() const { return m_nState; }
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap();
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     void OnPaint();
     BOOL OnEraseBkgnd(HDC dc);
@@ -39,6 +39,7 @@ protected:
     void OnLButtonDown(UINT flags, POINT point);
     void OnLButtonUp(UINT flags, POINT point);
     void OnMouseLeave();
+    void OnCaptureChanged(HWND newCapture);
     void OnShowWindow(BOOL show, UINT status);
     void OnSize(UINT type, int cx, int cy);
 

@@ -1,27 +1,21 @@
 #include "skin/comm_img_button.h"
 
-#include <commctrl.h>
 
 #include "skin/skin_image.h"
 
 CCommImgButton::~CCommImgButton() { m_imgBuffer.Destroy(); }
 
-const Framework::MessageMap* CCommImgButton::GetThisMessageMap() {
-    namespace Msg = Framework::Msg;
-    using Framework::On;
-    static constexpr Framework::MessageMapEntry kEntries[] = {
+BEGIN_MESSAGE_MAP(CCommImgButton, CWnd)
         On<Msg::Paint, &CCommImgButton::OnPaint>(),
         On<Msg::EraseBkgnd, &CCommImgButton::OnEraseBkgnd>(),
         On<Msg::MouseMove, &CCommImgButton::OnMouseMove>(),
         On<Msg::LButtonDown, &CCommImgButton::OnLButtonDown>(),
         On<Msg::LButtonUp, &CCommImgButton::OnLButtonUp>(),
         On<Msg::MouseLeave, &CCommImgButton::OnMouseLeave>(),
+    On<Msg::CaptureChanged, &CCommImgButton::OnCaptureChanged>(),
         On<Msg::Show, &CCommImgButton::OnShowWindow>(),
         On<Msg::Size, &CCommImgButton::OnSize>(),
-    };
-    static constexpr Framework::MessageMap kMap{&CWnd::GetThisMessageMap, kEntries};
-    return &kMap;
-}
+END_MESSAGE_MAP()
 
 bool CCommImgButton::SetImage(const CImageView& strip) {
     if (strip.IsNull()) return false;
@@ -76,8 +70,10 @@ void CCommImgButton::SetState(int state) {
 
 void CCommImgButton::OnMouseMove(UINT, POINT) {
     if (!m_bTrackingMouse) {
+        // USER's own TrackMouseEvent, not the common controls' forwarder: loading comctl32 for it would put
+        // the common controls and their theming into every idle window's working set.
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, HOVER_DEFAULT};
-        m_bTrackingMouse = ::_TrackMouseEvent(&track) != FALSE;
+        m_bTrackingMouse = ::TrackMouseEvent(&track) != FALSE;
     }
     SetState(Skin::ButtonStateAfterMove(m_nState));
     Default();
@@ -106,6 +102,13 @@ void CCommImgButton::OnLButtonUp(UINT, POINT point) {
 void CCommImgButton::OnMouseLeave() {
     m_bTrackingMouse = false;
     SetState(Skin::ButtonStateAfterLeave(m_nState));
+}
+
+// Capture taken away mid-press (a window popping up, a system key) ends the press without a click; the
+// button's own release has left the pressed state before it lets capture go.
+void CCommImgButton::OnCaptureChanged(HWND newCapture) {
+    if (newCapture != m_hWnd && m_nState == STATE_PRESSED) SetState(Skin::ButtonStateAfterLeave(m_nState));
+    Default();
 }
 
 void CCommImgButton::OnShowWindow(BOOL, UINT) { Default(); }

@@ -18,8 +18,7 @@ protected:
     // background mode already transparent, and after every resize, where it decides the window's shape.
     virtual void DrawContent(HDC dc) = 0;
 
-    static const Framework::MessageMap* GetThisMessageMap();
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     BOOL OnEraseBkgnd(HDC dc);
     void OnPaint();

@@ -1,6 +1,5 @@
 #include "skin/rgn_dialog.h"
 
-#include <commctrl.h>
 
 #include "skin/skin_image.h"
 #include "skin/skin_layout.h"
@@ -12,10 +11,7 @@ CRgnDialog::CRgnDialog() : m_nCaptionHeight(::GetSystemMetrics(SM_CYCAPTION)) {}
 
 CRgnDialog::~CRgnDialog() { m_imgBuffer.Destroy(); }
 
-const Framework::MessageMap* CRgnDialog::GetThisMessageMap() {
-    namespace Msg = Framework::Msg;
-    using Framework::On;
-    static constexpr Framework::MessageMapEntry kEntries[] = {
+BEGIN_MESSAGE_MAP(CRgnDialog, CDialog)
         On<Msg::EraseBkgnd, &CRgnDialog::OnEraseBkgnd>(),
         On<Msg::Paint, &CRgnDialog::OnPaint>(),
         On<Msg::Size, &CRgnDialog::OnSize>(),
@@ -28,10 +24,7 @@ const Framework::MessageMap* CRgnDialog::GetThisMessageMap() {
         On<Msg::MouseMove, &CRgnDialog::OnMouseMove>(),
         On<Msg::MouseLeave, &CRgnDialog::OnMouseLeave>(),
         On<Msg::GetMinMaxInfo, &CRgnDialog::OnGetMinMaxInfo>(),
-    };
-    static constexpr Framework::MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
-    return &kMap;
-}
+END_MESSAGE_MAP()
 
 BOOL CRgnDialog::OnEraseBkgnd(HDC) { return TRUE; }
 
@@ -79,8 +72,10 @@ int CRgnDialog::OnCreate(LPCREATESTRUCTW) { return Default() == -1 ? -1 : 0; }
 
 void CRgnDialog::OnMouseMove(UINT, POINT) {
     if (!m_bTrackingMouse) {
+        // USER's own TrackMouseEvent, not the common controls' forwarder: loading comctl32 for it would put
+        // the common controls and their theming into every idle window's working set.
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, HOVER_DEFAULT};
-        m_bTrackingMouse = ::_TrackMouseEvent(&track) != FALSE;
+        m_bTrackingMouse = ::TrackMouseEvent(&track) != FALSE;
     }
     Default();
 }

@@ -11,6 +11,11 @@
 // load leaves the image empty and returns false.
 bool LoadSkinImage(CImage& image, UINT resourceId);
 
+// The same bitmap for a window at dpi, width × height pixels: the artwork of the nearest scale (the bitmap
+// itself at 96 dpi, its packed 1.5x or 2x twin at the id plus IDB_SCALE_STEP once or twice), stretched to
+// that size when it was drawn for another. A failed load leaves the image empty and returns false.
+bool LoadSkinImage(CImage& image, UINT resourceId, int dpi, int width, int height);
+
 // Sets out to the region of the top-left min(width, maxWidth) × min(height, maxHeight) pixels of the
 // source whose colour is not the key: exactly the union of the runs FindImageRuns reports. Returns false
 // only when GDI could not make the region (out is then empty).

@@ -1,9 +1,11 @@
 #include "skin/skin_image.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "framework/wnd.h"
+#include "skin/skin_layout.h"
 
 namespace {
 
@@ -37,6 +39,80 @@ bool LoadSkinImage(CImage& image, UINT resourceId) {
         ::LoadImageW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     image.Attach(bitmap);
     return bitmap != nullptr;
+}
+
+namespace {
+
+// The packed twins' resource id step (res/resource.h), and the packing: the bitmap file's size (4 bytes,
+// little-endian), then the file as LZNT1 with every stored pixel row but the first replaced by its
+// difference from the row stored before it (res/pack-artwork.py).
+constexpr UINT kScaleStep = 100;
+constexpr USHORT kLznt1 = 2;  // COMPRESSION_FORMAT_LZNT1
+using DecompressBuffer = LONG(WINAPI*)(USHORT, PUCHAR, ULONG, PUCHAR, ULONG, PULONG);
+
+bool UnpackBitmap(CImage& image, UINT resourceId) {
+    HINSTANCE instance = AfxGetInstanceHandle();
+    HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(resourceId), reinterpret_cast<LPCWSTR>(RT_RCDATA));
+    HGLOBAL loaded = resource ? ::LoadResource(instance, resource) : nullptr;
+    const auto* packed = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
+    const DWORD packedSize = resource ? ::SizeofResource(instance, resource) : 0;
+    // Every Windows has it; it is looked up so that the program needs no import library for ntdll.
+    const auto decompress = reinterpret_cast<DecompressBuffer>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlDecompressBuffer")));
+    if (!packed || packedSize < 4 || !decompress) return false;
+    const ULONG fileSize = packed[0] | packed[1] << 8 | packed[2] << 16 | static_cast<ULONG>(packed[3]) << 24;
+    if (fileSize < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) || fileSize > (64u << 20)) return false;
+    std::vector<unsigned char> file(fileSize);
+    ULONG unpacked = 0;
+    if (decompress(kLznt1, file.data(), fileSize, const_cast<PUCHAR>(packed + 4), packedSize - 4, &unpacked) < 0 ||
+        unpacked != fileSize)
+        return false;
+
+    BITMAPFILEHEADER fileHeader;
+    BITMAPINFOHEADER info;
+    std::memcpy(&fileHeader, file.data(), sizeof fileHeader);
+    std::memcpy(&info, file.data() + sizeof fileHeader, sizeof info);
+    if (info.biBitCount != 24 || info.biCompression != BI_RGB || info.biWidth <= 0 || info.biHeight <= 0) return false;
+    const std::size_t pitch = (static_cast<std::size_t>(info.biWidth) * 3 + 3) / 4 * 4;
+    const std::size_t rows = static_cast<std::size_t>(info.biHeight);
+    if (fileHeader.bfOffBits > fileSize || (fileSize - fileHeader.bfOffBits) / pitch < rows) return false;
+    unsigned char* stored = file.data() + fileHeader.bfOffBits;  // bottom row first
+    for (std::size_t y = 1; y < rows; ++y) {
+        for (std::size_t x = 0; x < pitch; ++x) stored[y * pitch + x] += stored[(y - 1) * pitch + x];
+    }
+    if (!image.Create(info.biWidth, info.biHeight, 24)) return false;
+    auto* top = static_cast<unsigned char*>(image.GetBits());
+    for (std::size_t y = 0; y < rows; ++y) {
+        std::memcpy(top + static_cast<std::ptrdiff_t>(rows - 1 - y) * image.GetPitch(), stored + y * pitch, pitch);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool LoadSkinImage(CImage& image, UINT resourceId, int dpi, int width, int height) {
+    const int index = Skin::ArtworkScaleIndex(dpi);
+    CImage drawn;
+    if (!(index == 0 ? LoadSkinImage(drawn, resourceId) : UnpackBitmap(drawn, resourceId + kScaleStep * index))) {
+        image.Destroy();
+        return false;
+    }
+    if (drawn.GetWidth() == width && drawn.GetHeight() == height) {
+        image = std::move(drawn);
+        return true;
+    }
+    // A scale between the drawn ones: the nearest artwork, resampled.
+    if (!image.Create(width, height, 24)) return false;
+    HDC from = drawn.GetDC();
+    HDC to = image.GetDC();
+    if (from && to) {
+        ::SetStretchBltMode(to, HALFTONE);
+        ::SetBrushOrgEx(to, 0, 0, nullptr);
+        ::StretchBlt(to, 0, 0, width, height, from, 0, 0, drawn.GetWidth(), drawn.GetHeight(), SRCCOPY);
+    }
+    if (to) image.ReleaseDC();
+    if (from) drawn.ReleaseDC();
+    return from && to;
 }
 
 bool RegionFromRects(const std::vector<Skin::PixelRect>& rects, CRgn& out) {

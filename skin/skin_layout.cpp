@@ -1,6 +1,7 @@
 #include "skin/skin_layout.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace Skin {
 
@@ -11,6 +12,20 @@ Placement Place(const Box& box, int cx, int cy) {
     case Anchor::TopLeft: break;
     }
     return Placement{box.x, box.y, box.width, box.height};
+}
+
+int Scale(int value, int dpi) { return (value * dpi + kBaseDpi / 2) / kBaseDpi; }
+
+Box ScaleBox(const Box& box, int dpi) {
+    return Box{box.anchor, Scale(box.x, dpi), Scale(box.y, dpi), Scale(box.width, dpi), Scale(box.height, dpi)};
+}
+
+int ArtworkScaleIndex(int dpi) {
+    int best = 0;
+    for (int index = 1; index < 3; ++index) {
+        if (std::abs(ArtworkDpi(index) - dpi) <= std::abs(ArtworkDpi(best) - dpi)) best = index;
+    }
+    return best;
 }
 
 Placement InnerEditPlacement(int frameWidth, int frameHeight, int borderWidth, int editHeight) {

@@ -25,6 +25,17 @@ struct Box {
 // Where a box goes in a window of cx × cy pixels.
 Placement Place(const Box& box, int cx, int cy);
 
+// The table is drawn for 96 dots per inch (100 %). At another scale every length is scaled on its own,
+// half rounded up, as res/layout.py scales it for the artwork script and the tests.
+inline constexpr int kBaseDpi = 96;
+int Scale(int value, int dpi);
+Box ScaleBox(const Box& box, int dpi);
+
+// The artwork exists at 96, 144 and 192 dpi (1x, 1.5x, 2x): the index (0, 1, 2) of the one nearest to dpi,
+// the larger of two equally near, so scaling it to dpi shrinks rather than enlarges where it can.
+int ArtworkScaleIndex(int dpi);
+inline constexpr int ArtworkDpi(int index) { return kBaseDpi + kBaseDpi / 2 * index; }
+
 // The check dialog, one constant per row of the table: CheckDialog::kCloseButton and so on.
 namespace CheckDialog {
 #define SKIN_BOX(name, anchor, x, y, width, height) inline constexpr Box k##name{Anchor::anchor, x, y, width, height};

@@ -1,5 +1,6 @@
 #include "text/wire_contract.h"
 
+#include <cstdint>
 #include <limits>
 
 namespace WireContract {
@@ -73,6 +74,118 @@ std::string BuildPayload(const ReportValues& v, CodePage::LeadByteRule isLeadByt
     return out;
 }
 
+size_t CharacterCount(std::string_view utf8) {
+    size_t count = 0;
+    for (size_t i = 0; i < utf8.size(); ++count) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
+        size_t taken = 1;
+        while (taken < length && i + taken < utf8.size() && (static_cast<unsigned char>(utf8[i + taken]) & 0xC0) == 0x80)
+            ++taken;
+        i += taken == length ? length : 1;
+    }
+    return count;
+}
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "%d" or "%u" of a number in [min, max]: an optional minus, digits, no leading zero, no "-0".
+bool IsDecimal(std::string_view text, int64_t min, int64_t max) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const std::string_view digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0')) return false;
+    int64_t value = 0;
+    for (char c : digits) {
+        if (!IsDigit(c)) return false;
+        value = value * 10 + (c - '0');
+    }
+    if (negative && value == 0) return false;
+    value = negative ? -value : value;
+    return value >= min && value <= max;
+}
+
+constexpr int64_t kInt32Min = std::numeric_limits<int32_t>::min();
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+
+bool IsMacAddress(std::string_view text) {
+    for (char c : text) {
+        const bool hex = IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex && c != '-' && c != ':' && c != '.' && c != ' ') return false;
+    }
+    return true;
+}
+
+// "chip;name;MB;0". A ';' inside the chip or the name is the driver's text, so the item is read from the
+// right, and the chip and name must fit their limits at one of the ';' left.
+bool IsDisplayItem(std::string_view item) {
+    if (item.size() < 2 || item.substr(item.size() - 2) != ";0") return false;
+    const std::string_view rest = item.substr(0, item.size() - 2);
+    const size_t mb = rest.rfind(';');
+    if (mb == std::string_view::npos || !IsDecimal(rest.substr(mb + 1), kInt32Min, kInt32Max)) return false;
+    const std::string_view texts = rest.substr(0, mb);
+    if (CharacterCount(texts) > 2 * kMaxDisplayTextChars + 1) return false;
+    for (size_t at = texts.find(';'); at != std::string_view::npos; at = texts.find(';', at + 1))
+        if (CharacterCount(texts.substr(0, at)) <= kMaxDisplayTextChars &&
+            CharacterCount(texts.substr(at + 1)) <= kMaxDisplayTextChars)
+            return true;
+    return false;
+}
+
+bool IsDisplayList(std::string_view list) {
+    if (list.empty()) return true;
+    size_t items = 0;
+    for (size_t start = 0;;) {
+        const size_t end = list.find('|', start);
+        if (++items > kMaxDisplayItems) return false;
+        if (!IsDisplayItem(list.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start)))
+            return false;
+        if (end == std::string_view::npos) return true;
+        start = end + 1;
+    }
+}
+
+bool IsResolution(std::string_view text) {
+    const size_t x = text.find(" x ");
+    return x != std::string_view::npos && IsDecimal(text.substr(0, x), kInt32Min, kInt32Max) &&
+           IsDecimal(text.substr(x + 3), kInt32Min, kInt32Max);
+}
+
+bool IsOsText(std::string_view text) {
+    constexpr std::string_view k64 = " 64-Bit", k32 = " 32-Bit";
+    if (text.size() < k64.size()) return false;
+    const std::string_view suffix = text.substr(text.size() - k64.size());
+    return (suffix == k64 || suffix == k32) &&
+           CharacterCount(text.substr(0, text.size() - k64.size())) <= kMaxOsNameChars;
+}
+
+bool HasFormat(Format format, std::string_view text) {
+    switch (format) {
+    case Format::Text: return true;
+    case Format::MacAddress: return IsMacAddress(text);
+    case Format::Int16: return false;  // never a string
+    case Format::Unsigned32: return text.empty() || IsDecimal(text, 0, std::numeric_limits<uint32_t>::max());
+    case Format::DisplayList: return IsDisplayList(text);
+    case Format::Resolution: return IsResolution(text);
+    case Format::OsText: return IsOsText(text);
+    case Format::Empty: return text.empty();
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string FieldProblem(size_t position, std::string_view utf8) {
+    const FieldLimit& limit = kLimits[position];
+    // The length first: every format check below then walks a bounded text.
+    if (CharacterCount(utf8) > limit.maxChars)
+        return "element " + std::to_string(position) + " is longer than the checker sends";
+    if (!HasFormat(limit.format, utf8))
+        return "element " + std::to_string(position) + " is not in the checker's format";
+    return {};
+}
+
 namespace {
 
 // A recursive-descent reader over exactly the shape above; anything else is refused with the reason.
@@ -138,11 +251,17 @@ private:
         const char next = Peek();
         if (TypeAt(index) == JsonType::String) {
             if (next != '"') return Fail("element " + std::to_string(index) + " is not a string");
-            return ReadString(element.text);
+            if (!ReadString(element.text)) return false;
+            const std::string problem = FieldProblem(index, element.text);
+            return problem.empty() || Fail(problem);
         }
         if (next != '-' && (next < '0' || next > '9'))
             return Fail("element " + std::to_string(index) + " is not an integer");
-        return ReadInteger(index, element.number);
+        if (!ReadInteger(index, element.number)) return false;
+        // The survey's fields are 16-bit: the checker cannot send anything wider.
+        if (element.number < std::numeric_limits<int16_t>::min() || element.number > std::numeric_limits<int16_t>::max())
+            return Fail("element " + std::to_string(index) + " is out of range");
+        return true;
     }
 
     bool ReadInteger(size_t index, int64_t& value) {

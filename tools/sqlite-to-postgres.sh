@@ -13,10 +13,10 @@ psql=$(command -v psql || echo /usr/lib/postgresql/15/bin/psql)
 [ -r "$src" ] || { echo "sqlite-to-postgres: cannot read $src" >&2; exit 1; }
 case "$src" in *"'"*) echo "sqlite-to-postgres: the file name must not contain a quote" >&2; exit 1 ;; esac
 version=$(sqlite3 -readonly "$src" "SELECT version FROM schema_version" 2>/dev/null || true)
-[ "$version" = 2 ] || { echo "sqlite-to-postgres: $src has schema version '${version:-none}', this copies version 2" >&2; exit 1; }
+[ "$version" = 3 ] || { echo "sqlite-to-postgres: $src has schema version '${version:-none}', this copies version 3" >&2; exit 1; }
 target=$("$psql" -qAtX -d "$url" -c "SELECT (SELECT max(version) FROM schema_version), (SELECT count(*) FROM reports) + (SELECT count(*) FROM accounts)" 2>&1) ||
   { echo "sqlite-to-postgres: no schema in the PostgreSQL database yet (start report-service once with --db URL): $target" >&2; exit 1; }
-[ "$target" = "2|0" ] || { echo "sqlite-to-postgres: the PostgreSQL database is not an empty version 2 schema ($target)" >&2; exit 1; }
+[ "$target" = "3|0" ] || { echo "sqlite-to-postgres: the PostgreSQL database is not an empty version 3 schema ($target)" >&2; exit 1; }
 
 from() { printf "\\\\copy %s FROM PROGRAM 'sqlite3 -readonly -csv %s \"%s\"' WITH (FORMAT csv)\n" "$1" "$src" "$2"; }
 {
@@ -37,6 +37,7 @@ SQL
   from "outcome_counts(outcome, n)" "SELECT outcome, n FROM outcome_counts"
   from "timeline(hour, successes, refusals, malformed)" "SELECT hour, successes, refusals, malformed FROM timeline"
   from "hardware_counts(aspect, label, n)" "SELECT aspect, label, n FROM hardware_counts"
+  from "address_enrolments(day, address, n)" "SELECT day, address, n FROM address_enrolments"
   cat <<'SQL'
 SELECT setval(pg_get_serial_sequence('reports', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM reports), false);
 SELECT setval(pg_get_serial_sequence('accounts', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM accounts), false);

@@ -1,6 +1,7 @@
 #pragma once
 // The program's one window: the skinned check dialog with two account boxes, the check and close buttons
-// and the registration link.
+// and the registration link. It scales itself to its monitor's dots per inch: the layout table, the fonts
+// and the artwork (drawn at 1x, 1.5x and 2x, the nearest one resampled for other scales).
 #include <windows.h>
 
 #include <memory>
@@ -23,8 +24,7 @@ public:
     BOOL PreTranslateMessage(MSG* msg) override;
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap();
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     BOOL OnInitDialog() override;
     void DrawContent(HDC dc) override;
@@ -39,9 +39,12 @@ protected:
     void OnMouseLeave();
     void OnMouseMove(UINT flags, POINT point);
     void OnLButtonDown(UINT flags, POINT point);
+    BOOL OnSetCursor(HWND window, UINT hitTest, UINT message);
+    void OnDpiChanged(UINT dpi, const RECT* suggested);
 
 private:
-    bool CreateAccountBox(CCommEditEx& box, UINT id);
+    bool CreateAccountBox(CCommEditEx& box, UINT id, LPCWSTR name);
+    void ApplyScale(int dpi);
 
     HICON m_hIcon = nullptr;
     CImage m_imgBackground;
@@ -53,6 +56,7 @@ private:
     CFont m_fontLink;
     RECT m_rcLink{};
     bool m_bLinkHover = false;
+    int m_nDpi = 96;  // the scale the window is laid out and drawn for
     CImage m_imgCloseStrip;
     CImage m_imgCheckStrip;
     MessageBoxDisplay m_display;

@@ -37,6 +37,11 @@ const char* const kUsage =
     "  --admin-token-file F   the token from a file (not readable by everyone): instances behind one address\n"
     "                         share it, and it stays out of the process list\n"
     "  --require-registered   refuse reports of accounts not registered at /register\n"
+    "  --max-enrolments-per-address N\n"
+    "                         machines one address may enrol in a day (default 300, an internet cafe;\n"
+    "                         0: no bound); behind a proxy, the player's address it names\n"
+    "  --min-free-mb N        below N MB free on the SQLite database's disk, reports are answered 503 and\n"
+    "                         the log says why (default 256; 0: no floor)\n"
     "  --threads N            I/O threads serving every connection (default 2)\n"
     "  --rate N               requests per second allowed per address, after a burst of 4 N (default 50;\n"
     "                         0: no limit)\n"
@@ -57,6 +62,8 @@ struct Flags {
     std::string db = "var/reports.db";
     std::string token;
     bool requireRegistered = false;
+    int64_t maxPerAddress = Service::kDefaultEnrolmentsPerAddress;
+    int64_t minFreeMB = 256;
     int threads = 2;
     double rate = 50;
     bool bench = false;
@@ -65,6 +72,18 @@ struct Flags {
     bool timing = false;
     std::string proxy;
 };
+
+// A flag's whole number from 0 to max; false (having said why) for anything else.
+bool WholeNumber(const std::string& flag, const char* text, int64_t max, int64_t& out) {
+    if (!text) return false;
+    char* end = nullptr;
+    out = std::strtoll(text, &end, 10);
+    if (end == text || *end || out < 0 || out > max) {
+        std::fprintf(stderr, "report-service: %s wants a number from 0 to %lld\n", flag.c_str(), static_cast<long long>(max));
+        return false;
+    }
+    return true;
+}
 
 bool ParseListen(const std::string& text, Flags& flags) {
     const size_t colon = text.rfind(':');
@@ -138,6 +157,10 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
                 std::fprintf(stderr, "report-service: --rate wants a number from 0 to 1000000\n");
                 return 2;
             }
+        } else if (arg == "--max-enrolments-per-address") {
+            if (!WholeNumber(arg, value(arg.c_str()), 100000000, flags.maxPerAddress)) return 2;
+        } else if (arg == "--min-free-mb") {
+            if (!WholeNumber(arg, value(arg.c_str()), int64_t{1} << 30, flags.minFreeMB)) return 2;
         } else if (arg == "--real-ip-from") {
             const char* v = value("--real-ip-from");
             if (!v) return 2;
@@ -252,9 +275,11 @@ int main(int argc, char** argv) {
     Service::ServiceOptions serviceOptions;
     serviceOptions.adminToken = flags.token;
     serviceOptions.requireRegistered = flags.requireRegistered;
+    serviceOptions.maxEnrolmentsPerAddress = flags.maxPerAddress;
     g_jsonLog = flags.jsonLog;
     serviceOptions.log = Emit;
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
+    writer->SetFreeSpaceFloor(static_cast<uint64_t>(flags.minFreeMB) << 20);
     // The staff desk on a connection of its own: logins, the audit log, the support pages.
     auto staffStore = Service::OpenStaffStore(flags.db, error);
     if (!staffStore) {

@@ -144,6 +144,7 @@ void ReportService::Write(std::vector<WriteJob>& jobs) {
     const auto start = Clock::now();
     Batch batch;
     batch.requireRegistered = m_options.requireRegistered;
+    batch.maxEnrolmentsPerAddress = m_options.maxEnrolmentsPerAddress;
     std::vector<ReportJob*> reportJobs;
     for (auto& job : jobs) {
         if (auto* r = std::get_if<ReportJob>(&job)) {

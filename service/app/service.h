@@ -23,6 +23,8 @@ namespace Service {
 struct ServiceOptions {
     std::string adminToken;
     bool requireRegistered = false;
+    // Machines one address may enrol in a day; 0, no bound.
+    int64_t maxEnrolmentsPerAddress = 0;
     // Reports waiting for the writer past this are answered 503 at once instead of queueing without end.
     size_t maxPending = 8192;
     // At most this many reports per transaction.
@@ -67,6 +69,8 @@ public:
     HttpResponse HandleAndWait(const HttpRequest& request);
     // Returns once everything queued before it has been written.
     void Flush();
+    // Every report handed over so far is committed and answered: a flush.
+    void Settle() override { Flush(); }
     // Runs work on the reader thread (streamed bodies may block there); false when it is not taken.
     bool RunBlocking(std::function<void()> work) override;
 

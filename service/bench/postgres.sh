@@ -29,7 +29,9 @@ psql=/usr/lib/postgresql/15/bin/psql
 
 start_instance() {  # name db -> sets port, adds to pids
   local out="$work/$1.out"
-  "$binary" --listen 127.0.0.1:0 --db "$2" --admin-token bench --rate 0 --quiet >"$out" 2>&1 &
+  local unbounded=()
+  "$binary" --help | grep -- --max-enrolments-per-address >/dev/null && unbounded=(--max-enrolments-per-address 0)
+  "$binary" --listen 127.0.0.1:0 --db "$2" --admin-token bench --rate 0 --quiet "${unbounded[@]}" >"$out" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do
     port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$out")

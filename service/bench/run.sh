@@ -4,7 +4,9 @@
 #     fixed reply to the same wrk script in the same run (this machine's HTTP limit), and the service's own
 #     fixed reply that stores nothing; on SQLite, then on PostgreSQL with one and with two instances;
 #  2. the service's peak memory under a compressed-body attack and an oversized chunked upload;
-#  3. the dashboard's time at a million stored reports.
+#  3. the dashboard's time at a million stored reports;
+#  4. the bytes stored per report at the largest the checker can send, and the time SIGTERM takes to stop
+#     under load and when idle (with every stored report answered).
 #   service/bench/run.sh [seconds] [report-service binary]   (default: this tree's build/host; needs wrk,
 #                                                             nginx-light, python3, sqlite3)
 # An older binary without --rate is measured the same way, its million reports written by SQL instead.
@@ -41,6 +43,8 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 start_service() {  # db -> sets pid and port
   local extra=()
   [ $new_binary = 1 ] && extra=(--rate 0)
+  # Every benchmark report comes from loopback: no day's bound per address.
+  "$binary" --help | grep -- --max-enrolments-per-address >/dev/null && extra+=(--max-enrolments-per-address 0)
   "$binary" --listen 127.0.0.1:0 --db "$1" --admin-token bench --bench-endpoint --quiet "${extra[@]}" >"$work/out" 2>&1 &
   pid=$!
   port=""
@@ -168,3 +172,10 @@ done
 stop_service
 awk -v a="$t0" -v b="$t1" -v n="$million" 'BEGIN { printf "seeded %d reports in %.0f s\n", n, b - a }'
 echo "dashboard at $million reports: ${times[*]} s (three loads)"
+
+# --- storage per report and stop time ----------------------------------------------------------------------
+# The attack scripts' own figures: the largest report the checker can make, stored; SIGTERM under load.
+if [ $new_binary = 1 ]; then
+  python3 "$here/tests/service/attacks.py" fields "$binary" "$work/fields" | sed -n 's/^largest report/storage: largest report/p'
+  python3 "$here/tests/service/attacks.py" stop "$binary" "$work/stop" | sed -n 's/^\(run [0-9]*\|idle stop\)/stop: &/p'
+fi

@@ -10,8 +10,9 @@ BatchFigures Tally(const Batch& batch, const std::vector<Service::Outcome>& outc
         const bool success = outcomes[i] == Outcome::Success;
         ++f.outcomes[OutcomeName(outcomes[i])];
         ++f.hours[batch.reports[i].receivedAt / kHourSeconds * kHourSeconds][success ? 0 : 1];
-        if (success)
-            for (auto& label : MachineLabels(batch.reports[i].report)) ++f.hardware[std::move(label)];
+        if (!success) continue;
+        for (auto& label : MachineLabels(batch.reports[i].report)) ++f.hardware[std::move(label)];
+        ++f.addressDays[{batch.reports[i].remote, EnrolmentDay(batch.reports[i].receivedAt)}];
     }
     for (const auto& m : batch.malformed) {
         ++f.outcomes[kMalformedName];
@@ -31,6 +32,7 @@ void DashboardBuilder::Outcome(std::string_view name, int64_t n) {
     case Service::Outcome::AccountUsed: m_data.accountUsed += n; break;
     case Service::Outcome::MachineUsed: m_data.machineUsed += n; break;
     case Service::Outcome::NotRegistered: m_data.notRegistered += n; break;
+    case Service::Outcome::AddressLimit: m_data.addressLimit += n; break;
     }
 }
 

@@ -22,6 +22,7 @@ struct BatchFigures {
     std::map<std::string, int64_t> outcomes;                           // outcome name -> count
     std::map<int64_t, std::array<int64_t, 3>> hours;                   // hour -> successes, refusals, malformed
     std::map<std::pair<std::string, std::string>, int64_t> hardware;  // (aspect, label) -> machines
+    std::map<std::pair<std::string, int64_t>, int64_t> addressDays;    // (address, day) -> enrolments
 };
 // outcomes[i] is the outcome of batch.reports[i].
 BatchFigures Tally(const Batch& batch, const std::vector<Outcome>& outcomes);

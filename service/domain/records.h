@@ -12,7 +12,7 @@
 namespace Service {
 
 // The schema version this program writes; opening a database migrates older ones up to it.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // Malformed bodies are counted; only the newest few are kept, each cut to this size, for diagnosis.
 constexpr int kMalformedSamples = 100;
 constexpr size_t kMalformedSampleBytes = 2048;
@@ -23,6 +23,7 @@ struct PendingReport {
     std::string accountKey;   // NFKC case-folded account
     std::string macKey;       // twelve upper-case hex digits; empty when the report has no usable MAC
     std::string fingerprint;  // case-folded CPU name, display list and computer name
+    std::string fingerprintKey;  // the machine key the fingerprint has without a MAC
     std::string rawBody;      // the bytes as they arrived (kept for accepted reports only)
     std::string remote;
     int64_t receivedAt = 0;   // Unix seconds
@@ -41,6 +42,7 @@ struct Batch {
     std::vector<PendingReport> reports;
     std::vector<MalformedReport> malformed;
     bool requireRegistered = false;
+    int64_t maxEnrolmentsPerAddress = 0;  // per day; 0, no bound
 };
 
 struct ReportRow {
@@ -64,7 +66,7 @@ struct TimelineRow {
 using HardwareCounts = std::map<std::string, std::map<std::string, int64_t>>;
 
 struct DashboardData {
-    int64_t successes = 0, accountUsed = 0, machineUsed = 0, notRegistered = 0, malformed = 0;
+    int64_t successes = 0, accountUsed = 0, machineUsed = 0, notRegistered = 0, addressLimit = 0, malformed = 0;
     int64_t bucketSeconds = 3600;
     std::vector<TimelineRow> timeline;
     int64_t enrolledMachines = 0;

@@ -10,6 +10,7 @@ ReplySpec ReplyTo(std::optional<Outcome> outcome) {
     case Outcome::AccountUsed: return {200, ReplyCode::AccountUsed, Replies::kAccountUsed};
     case Outcome::MachineUsed: return {200, ReplyCode::MachineUsed, Replies::kMachineUsed};
     case Outcome::NotRegistered: return {200, ReplyCode::NotRegistered, Replies::kNotRegistered};
+    case Outcome::AddressLimit: return {200, ReplyCode::AddressLimit, Replies::kAddressLimit};
     }
     return Refusal::kBusy;
 }

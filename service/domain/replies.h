@@ -20,6 +20,7 @@ constexpr const char* kServerError = "服务器忙，请稍后再试";
 constexpr const char* kTimeout = "提交超时，请检查网络后重试";
 constexpr const char* kEncoding = "不支持压缩的数据，请使用官方检测程序";
 constexpr const char* kTooMany = "提交过于频繁，请稍后再试";
+constexpr const char* kAddressLimit = "此网络地址今日报名的电脑已达上限，请明天再试";
 }  // namespace Replies
 
 // One reply: its HTTP status and its body, built by the wire contract's builder.

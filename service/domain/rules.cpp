@@ -22,12 +22,14 @@ const char* OutcomeName(Outcome outcome) {
     case Outcome::AccountUsed: return "account_used";
     case Outcome::MachineUsed: return "machine_used";
     case Outcome::NotRegistered: return "not_registered";
+    case Outcome::AddressLimit: return "address_limit";
     }
     return "unknown";
 }
 
 std::optional<Outcome> OutcomeFromName(std::string_view name) {
-    for (const Outcome o : {Outcome::Success, Outcome::AccountUsed, Outcome::MachineUsed, Outcome::NotRegistered})
+    for (const Outcome o : {Outcome::Success, Outcome::AccountUsed, Outcome::MachineUsed, Outcome::NotRegistered,
+                            Outcome::AddressLimit})
         if (name == OutcomeName(o)) return o;
     return std::nullopt;
 }
@@ -58,6 +60,7 @@ PendingReport Prepare(Report report, std::string rawBody, std::string remote, in
     p.macKey = Identity::MacKey(report.mac);
     p.fingerprint = Identity::Fingerprint(report);
     report.machineKey = Identity::MachineKey(p.macKey, p.fingerprint);
+    p.fingerprintKey = Identity::MachineKey({}, p.fingerprint);
     p.report = std::move(report);
     p.rawBody = std::move(rawBody);
     p.remote = std::move(remote);
@@ -72,9 +75,19 @@ Outcome BatchRules::Decide(const PendingReport& p, const StoredFacts& stored) {
     // Without a MAC the fingerprint is all there is: any enrolled machine with it, MAC or not, is this one.
     if (p.macKey.empty() && (stored.fingerprintEnrolled || m_fingerprints.count(p.fingerprint)))
         return Outcome::MachineUsed;
+    // With a MAC, a machine enrolled without one by the same fingerprint is this one too, so a MAC typed in
+    // after a blank one does not enrol it again; two machines with the fingerprint and MACs of their own are
+    // two machines.
+    if (stored.fingerprintKeyEnrolled || m_fingerprintKeys.count(p.fingerprintKey)) return Outcome::MachineUsed;
+    // Each success earns points: a script inventing machines from one address is held to what a café needs.
+    const auto addressDay = std::make_pair(p.remote, EnrolmentDay(p.receivedAt));
+    if (m_maxPerAddress > 0 && stored.addressEnrolmentsToday + m_addressDays[addressDay] >= m_maxPerAddress)
+        return Outcome::AddressLimit;
     m_accounts.insert(p.accountKey);
     m_machines.insert(p.report.machineKey);
     m_fingerprints.insert(p.fingerprint);
+    if (p.macKey.empty()) m_fingerprintKeys.insert(p.fingerprintKey);
+    ++m_addressDays[addressDay];
     return Outcome::Success;
 }
 
@@ -83,6 +96,8 @@ Outcome BatchRules::Conflicted(const PendingReport& p, bool accountTaken) {
     m_accounts.erase(p.accountKey);
     m_machines.erase(p.report.machineKey);
     m_fingerprints.erase(p.fingerprint);
+    if (p.macKey.empty()) m_fingerprintKeys.erase(p.fingerprintKey);
+    --m_addressDays[std::make_pair(p.remote, EnrolmentDay(p.receivedAt))];
     return accountTaken ? Outcome::AccountUsed : Outcome::MachineUsed;
 }
 

@@ -2,6 +2,7 @@
 // The enrolment rules, written once for every database: what a report's outcome is, given what is stored
 // already and what the same batch has enrolled before it, and what of a refused report is kept.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace Service {
 
-enum class Outcome { Success, AccountUsed, MachineUsed, NotRegistered };
+enum class Outcome { Success, AccountUsed, MachineUsed, NotRegistered, AddressLimit };
 // The name stored with the report and counted on the dashboard ("success", "account_used", …).
 const char* OutcomeName(Outcome outcome);
 std::optional<Outcome> OutcomeFromName(std::string_view name);
@@ -19,6 +20,8 @@ std::optional<Outcome> OutcomeFromName(std::string_view name);
 constexpr const char* kMalformedName = "malformed";
 
 constexpr int kRewardPoints = 20;
+// Enrolments one address may make in a day by default: an internet café has a few hundred machines.
+constexpr int64_t kDefaultEnrolmentsPerAddress = 300;
 
 // Sane ranges for the numbers a report carries; outside them the report is refused as malformed.
 constexpr int64_t kMaxCpuCount = 4096;
@@ -31,6 +34,9 @@ std::string NumbersProblem(const Report& report);
 // Why an account name cannot be registered (the text shown on the page); empty when it can.
 std::string AccountProblem(const std::string& name);
 
+// The day an enrolment counts for, per address (UTC days since the epoch).
+constexpr int64_t EnrolmentDay(int64_t unixSeconds) { return unixSeconds / 86400; }
+
 // A parsed report with its identity keys, ready for the rules.
 PendingReport Prepare(Report report, std::string rawBody, std::string remote, int64_t receivedAt);
 
@@ -40,13 +46,17 @@ struct StoredFacts {
     bool accountEnrolled = false;      // the account has enrolled
     bool machineEnrolled = false;      // the machine key has enrolled
     bool fingerprintEnrolled = false;  // some enrolled machine (with or without a MAC) has this fingerprint
+    bool fingerprintKeyEnrolled = false;     // a machine enrolled without a MAC has this fingerprint
+    int64_t addressEnrolmentsToday = 0;      // enrolments from the report's address on its day
 };
 
 // The rules over one batch, report by report in order. A success's keys count for the reports after it, so a
 // backend may read every report's facts before writing any of them.
 class BatchRules {
 public:
-    explicit BatchRules(bool requireRegistered) : m_requireRegistered(requireRegistered) {}
+    // maxPerAddress: enrolments one address may make in a day; 0, no bound.
+    explicit BatchRules(bool requireRegistered, int64_t maxPerAddress = 0)
+        : m_requireRegistered(requireRegistered), m_maxPerAddress(maxPerAddress) {}
     Outcome Decide(const PendingReport& report, const StoredFacts& stored);
     // The database refused a success's enrolment on a unique constraint: another writer got the account or the
     // machine first. The report is refused instead, and its keys no longer count as enrolled by this batch.
@@ -54,7 +64,9 @@ public:
 
 private:
     bool m_requireRegistered;
-    std::set<std::string> m_accounts, m_machines, m_fingerprints;
+    int64_t m_maxPerAddress;
+    std::set<std::string> m_accounts, m_machines, m_fingerprints, m_fingerprintKeys;
+    std::map<std::pair<std::string, int64_t>, int64_t> m_addressDays;  // (address, day) -> this batch's
 };
 
 // A report as its row keeps it. A refused report keeps who sent it and why, with the long free-text fields cut,

@@ -82,6 +82,7 @@ public:
     void Admit(tcp::socket socket);
     bool TakeToken(const std::string& address);
     void Forget(Session* session, const std::string& address);
+    std::shared_ptr<Session> EvictOneLocked();
     void Stop();
 
     RequestHandler& handler;
@@ -93,10 +94,14 @@ public:
     net::steady_timer acceptTimer;
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
-    std::mutex stopMutex;
+    std::mutex stopMutex;  // and the work guard
+    // Keeps run() going while replies are still to come from the writer: an event loop without work would
+    // return and leave them unsent.
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
 
     std::mutex mutex;  // everything below
     std::map<Session*, std::weak_ptr<Session>> sessions;
+    size_t evicting = 0;  // sessions told to close to make room, not yet gone
     std::unordered_map<std::string, size_t> perAddress;
     struct Bucket {
         double tokens;
@@ -115,6 +120,11 @@ public:
     ~Session() { m_server->Forget(this, m_remote); }
 
     void Start() { ReadHeader(); }
+
+    // Since when this connection has been waiting for a request header to complete (steady-clock ticks),
+    // 0 while a request is being served. Read under the server's mutex to choose whom to evict.
+    int64_t WaitingSince() const { return m_waitingSince; }
+    bool evicted = false;  // under the server's mutex
 
     // The server is stopping: what has not fully arrived is dropped; what is being answered finishes.
     void OnStop() {
@@ -138,6 +148,7 @@ private:
     void WaitIdle() {
         if (m_server->stopping) return Close();
         m_state = State::Idle;
+        m_waitingSince = Clock::now().time_since_epoch().count();
         if (m_buffer.size() > 0) return ReadHeader();  // a pipelined request is already here
         m_stream.expires_never();
         m_timer.expires_after(Options().idleTimeout);
@@ -153,6 +164,7 @@ private:
 
     void ReadHeader() {
         m_state = State::Reading;
+        if (m_waitingSince == 0) m_waitingSince = Clock::now().time_since_epoch().count();
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(Options().headerLimit));
         m_parser->body_limit(Options().bodyLimit);
@@ -202,6 +214,7 @@ private:
 
     void OnHeader(beast::error_code ec) {
         if (ReadFailed(ec)) return;
+        m_waitingSince = 0;
         if (m_server->stopping) return Close();
         const auto& req = m_parser->get();
         m_method = std::string(req.method_string());
@@ -383,6 +396,7 @@ private:
     size_t m_requestBytes = 0;
     bool m_keepAlive = true;
     bool m_timedOut = false;
+    std::atomic<int64_t> m_waitingSince{0};
     unsigned m_version = 11;
     State m_state = State::Reading;
 };
@@ -412,16 +426,21 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     const std::string remote = peer.address().to_string();
     socket.set_option(tcp::no_delay(true), ec);
     bool admitted = false;
+    std::shared_ptr<Session> evicted;
     {
         std::lock_guard<std::mutex> lock(mutex);
         size_t& mine = perAddress[remote];
-        if (sessions.size() < options.maxConnections && (mine < options.maxPerAddress || remote == options.trustedProxy)) {
+        // At the total cap a new connection still gets a place: the one waiting longest for a request
+        // header to complete is closed for it, so half-open connections cannot hold every place.
+        if ((mine < options.maxPerAddress || remote == options.trustedProxy) &&
+            (sessions.size() - evicting < options.maxConnections || (evicted = EvictOneLocked()))) {
             ++mine;
             admitted = true;
         } else if (mine == 0) {
             perAddress.erase(remote);
         }
     }
+    if (evicted) net::post(evicted->Executor(), [evicted] { evicted->Close(); });
     if (!admitted) {
         // Over a cap: a short reply from the socket's empty send buffer, without reading anything.
         const std::string& body = options.refusals.busy;
@@ -442,8 +461,29 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     net::dispatch(session->Executor(), [session] { session->Start(); });
 }
 
+// Marks the connection that has waited longest for a request header to complete, for closing once the lock
+// is released (its last owner may be the caller, and its destructor takes the lock).
+std::shared_ptr<Session> HttpServer::Impl::EvictOneLocked() {
+    Session* oldest = nullptr;
+    int64_t since = 0;
+    for (const auto& [raw, weak] : sessions) {
+        const int64_t waiting = raw->WaitingSince();
+        if (waiting != 0 && !raw->evicted && (!oldest || waiting < since)) {
+            oldest = raw;
+            since = waiting;
+        }
+    }
+    if (!oldest) return nullptr;
+    auto victim = sessions[oldest].lock();
+    if (!victim) return nullptr;
+    victim->evicted = true;
+    ++evicting;
+    return victim;
+}
+
 void HttpServer::Impl::Forget(Session* session, const std::string& address) {
     std::lock_guard<std::mutex> lock(mutex);
+    if (session->evicted) --evicting;
     sessions.erase(session);
     auto it = perAddress.find(address);
     if (it != perAddress.end() && --it->second == 0) perAddress.erase(it);
@@ -487,9 +527,22 @@ void HttpServer::Impl::Stop() {
         self->acceptor.close(ec);
         self->acceptTimer.cancel();
     });
-    for (auto& s : sessionsNow()) net::post(s->Executor(), [s] { s->OnStop(); });
-    // Requests in flight get the grace period to be answered; then whatever is left is closed.
-    const auto deadline = Clock::now() + options.shutdownGrace;
+    std::vector<std::future<void>> stopped;
+    for (auto& s : sessionsNow()) {
+        auto done = std::make_shared<std::promise<void>>();
+        stopped.push_back(done->get_future());
+        net::post(s->Executor(), [s, done] {
+            s->OnStop();
+            done->set_value();
+        });
+    }
+    auto deadline = Clock::now() + options.shutdownGrace;
+    for (auto& f : stopped) f.wait_until(deadline);
+    // What had not fully arrived is closed, so every request there will be has been handed over: the handler
+    // settles them all, their replies posted to their connections, before anyone is cut off for time.
+    handler.Settle();
+    // Replies being written get the grace period; then whatever is left is closed.
+    deadline = Clock::now() + options.shutdownGrace;
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -499,8 +552,10 @@ void HttpServer::Impl::Stop() {
             for (auto& s : sessionsNow()) net::post(s->Executor(), [s] { s->Close(); });
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // Now the event loop may run out of work and end.
+    work.reset();
 }
 
 // Whatever is still queued runs once more (a reply for a connection already closed returns at once), and
@@ -552,7 +607,13 @@ int HttpServer::Bind() {
 
 bool HttpServer::Run() {
     if (!m_impl->acceptor.is_open()) return false;
-    if (!m_impl->stopping) m_impl->Accept();
+    {
+        std::lock_guard<std::mutex> lock(m_impl->stopMutex);
+        if (!m_impl->stopping) {
+            m_impl->work.emplace(net::make_work_guard(m_impl->ioc));
+            m_impl->Accept();
+        }
+    }
     m_impl->running = true;
     std::vector<std::thread> threads;
     for (int i = 1; i < std::max(1, m_impl->options.ioThreads); ++i) threads.emplace_back([this] { m_impl->ioc.run(); });

@@ -39,6 +39,9 @@ public:
     virtual void Handle(HttpRequest request, Reply reply) = 0;
     // Runs work on a thread that may block (streamed bodies); false when it is not taken.
     virtual bool RunBlocking(std::function<void()> work) = 0;
+    // Returns once every request handed over so far has had its reply called (a stopping server calls it
+    // before it cuts anyone off, so nothing done goes unanswered).
+    virtual void Settle() {}
 };
 
 // The bodies of the replies the HTTP layer gives on its own, for requests it will not hand over; what they

@@ -200,12 +200,13 @@ std::vector<Chart> HardwareCharts(const HardwareCounts& counts, int64_t total) {
 }
 
 std::string RenderDashboard(const DashboardData& data) {
-    const int64_t refusals = data.accountUsed + data.machineUsed + data.notRegistered;
+    const int64_t refusals = data.accountUsed + data.machineUsed + data.notRegistered + data.addressLimit;
     std::string body = "<h1>封测报名统计</h1>";
     body += "<div class=\"cards\">";
     const std::pair<const char*, int64_t> cards[] = {
         {"成功", data.successes},          {"账号已用", data.accountUsed},    {"电脑已用", data.machineUsed},
-        {"未注册", data.notRegistered},    {"格式错误", data.malformed},      {"已报名机器", data.enrolledMachines},
+        {"未注册", data.notRegistered},    {"地址超限", data.addressLimit},   {"格式错误", data.malformed},
+        {"已报名机器", data.enrolledMachines},
         {"已注册账号", data.registeredAccounts}};
     for (const auto& [label, n] : cards)
         body += "<div class=\"card\">" + std::string(label) + "<b>" + Num(n) + "</b></div>";

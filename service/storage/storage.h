@@ -49,8 +49,12 @@ public:
     // Up to kMalformedSamples of the newest malformed bodies, newest first.
     virtual std::optional<std::vector<MalformedReport>> MalformedSamples() = 0;
 
-    // False once the database file was deleted or replaced under the running program.
+    // False once the database file was deleted or replaced under the running program, and while the free
+    // space on its disk is below the floor.
     virtual bool Healthy() = 0;
+    // Below this many bytes free on the database's disk nothing is written (503), before the disk is full;
+    // 0: no floor. Only a backend that sees its own disk keeps it.
+    virtual void SetFreeSpaceFloor(uint64_t /*bytes*/) {}
     virtual std::string LastError() const = 0;
     // Where the last Apply's time went ("facts_us N statements_us N commit_us N"), for the benchmark.
     virtual std::string LastTiming() const { return {}; }

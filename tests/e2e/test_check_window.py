@@ -58,6 +58,13 @@ class WindowTest(unittest.TestCase):
 
 
 class StartUp(WindowTest):
+    def test_window_is_centred_on_the_work_area(self):
+        rc, out = winprobe("workarea", harness.TITLE)
+        self.assertEqual(rc, 0)
+        x, y, w, h = map(int, out.split())
+        width, height = self.program.rect[2:]
+        self.assertEqual(self.program.rect[:2], (x + (w - width) // 2, y + (h - height) // 2))
+
     def test_window_size_title_buttons_and_no_console(self):
         self.assertEqual(self.program.rect[2:], DIALOG_SIZE)
         self.assertIsNotNone(self.program.xid, "no X window carries the title " + harness.TITLE)
@@ -93,21 +100,52 @@ class Validation(WindowTest):
 
 
 class Keyboard(WindowTest):
-    def test_escape_return_and_tab_do_nothing_and_the_65th_character_is_refused(self):
-        self.program.click(*ACCOUNT_BOX)
+    def focus(self):
+        return int(winprobe("focus", harness.TITLE)[1].split()[0])
+
+    def test_caret_starts_in_the_account_box_and_tab_moves_between_the_two_boxes_only(self):
+        self.program.type("abc")  # no click first
+        self.program.key("Tab")
+        self.assertEqual(self.focus(), 104, "Tab did not reach the confirmation box")
+        self.program.type("abd")
+        self.program.key("Tab")
+        self.assertEqual(self.focus(), 103, "Tab left the two boxes")
+        self.program.key("shift+Tab")
+        self.assertEqual(self.focus(), 104, "Shift+Tab did not go back")
+        self.program.key("shift+Tab")
+        self.assertEqual(self.focus(), 103)
+        texts = edit_texts()
+        self.assertEqual(texts.get(103), ["abc"], "typing after start did not land in the account box")
+        self.assertEqual(texts.get(104), ["abd"])
+
+    def test_escape_and_return_do_nothing_and_the_65th_character_is_refused(self):
         self.program.type("abc")
-        self.program.key("Escape", "Return", "Tab")
+        self.program.key("Escape", "Return")
         self.program.type("d")
-        self.program.click(*CONFIRM_BOX)
-        self.program.key("Return", "Escape")
+        self.program.key("Tab", "Return", "Escape")
         self.program.type("x" * 70)
         time.sleep(0.3)
         self.assertIsNone(box_text(1), "Return or Escape started something")
         self.assertIsNone(self.program.proc.poll(), "the window closed")
         texts = edit_texts()
-        self.assertEqual(texts.get(103), ["abcd"], "Tab moved the focus out of the account box")
+        self.assertEqual(texts.get(103), ["abcd"])
         self.assertEqual(texts.get(104), ["x" * 64])
         self.assertEqual(self.service.requests, [])
+
+
+class Accessibility(WindowTest):
+    def test_buttons_and_boxes_have_names_a_screen_reader_reads(self):
+        rc, out = winprobe("names", harness.TITLE)
+        self.assertEqual(rc, 0)
+        names = {}
+        for line in out.splitlines():
+            parts = line.split(" ", 2)
+            if len(parts) == 3:
+                names[(int(parts[0]), parts[1])] = parts[2]
+        self.assertEqual(names.get((101, "ZorvWnd")), "关闭")
+        self.assertEqual(names.get((102, "ZorvWnd")), "点击检测")
+        self.assertEqual(names.get((103, "Edit")), "账号")
+        self.assertEqual(names.get((104, "Edit")), "确认账号")
 
 
 class Pointer(WindowTest):
@@ -142,6 +180,7 @@ class Pointer(WindowTest):
         self.assertEqual(differing_pixels(self.program.shot().crop((270, 320, 340, 334)), underline_before), 0)
         rect = self.program.refresh_rect()
         self.program.click(*LINK)
+        self.assertEqual(harness.cursor_shape()[0], "hand2", "the click over the link brought the arrow back")
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and not os.path.exists(urls):
             time.sleep(0.1)

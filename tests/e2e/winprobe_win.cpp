@@ -8,6 +8,9 @@
 //   winprobe ok CAPTION             click the OK button of that message box
 //   winprobe children TITLE         "id class x y w h visible text" per child window (screen coordinates)
 //   winprobe focus TITLE            the control id of the focused window in TITLE's thread (0 if none)
+//   winprobe names TITLE            "id class name" per child window, the name as Active Accessibility reads
+//                                   it (AccessibleObjectFromWindow, get_accName); "-" for none
+//   winprobe workarea TITLE         the work area of the monitor the window is on: "x y w h"
 //   winprobe responds TITLE MS      1 when the window answers a message within MS, else 0
 //   winprobe kill TITLE             end the process that owns the window
 //   winprobe hold MS                keep a hidden window (and so Wine's desktop process) alive for up to MS,
@@ -16,6 +19,7 @@
 //   winprobe screen                 the primary screen's size
 //   winprobe resize W H             change the primary display mode
 #include <windows.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <string>
@@ -93,6 +97,28 @@ BOOL CALLBACK PrintStatic(HWND hwnd, LPARAM) {
     return TRUE;
 }
 
+// IAccessible's interface id, spelt out: the import library's symbol of that name links to a stub instead.
+constexpr IID kIidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+BOOL CALLBACK PrintName(HWND hwnd, LPARAM) {
+    std::wstring name = L"-";
+    IAccessible* accessible = nullptr;
+    if (SUCCEEDED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                             reinterpret_cast<void**>(&accessible))) &&
+        accessible) {
+        VARIANT self;
+        VariantInit(&self);
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR text = nullptr;
+        if (accessible->get_accName(self, &text) == S_OK && text) name = text;
+        SysFreeString(text);
+        accessible->Release();
+    }
+    std::printf("%d %s %s\n", GetDlgCtrlID(hwnd), Utf8(ClassOf(hwnd)).c_str(), Utf8(name).c_str());
+    return TRUE;
+}
+
 int Run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring command = argv[1];
@@ -145,6 +171,24 @@ int Run(int argc, wchar_t** argv) {
             std::printf("%d %s\n", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0,
                         info.hwndFocus ? Utf8(ClassOf(info.hwndFocus)).c_str() : "-");
         }
+        return 0;
+    }
+    if (command == L"names") {
+        HWND hwnd = WaitFor(name, false, ms);
+        if (!hwnd) return 1;
+        CoInitialize(nullptr);
+        EnumChildWindows(hwnd, PrintName, 0);
+        CoUninitialize();
+        return 0;
+    }
+    if (command == L"workarea") {
+        HWND hwnd = WaitFor(name, false, ms);
+        if (!hwnd) return 1;
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &info)) return 1;
+        const RECT& r = info.rcWork;
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
     if (command == L"responds") {

@@ -67,10 +67,18 @@ def load(name):
     return Bitmap(f"{RES}/{name}")
 
 
-BITMAPS = [  # file, width, height: the face, and four cells of each button
-    ("background.bmp", DIALOG.width, DIALOG.height),
-    ("check-strip.bmp", CHECK.width, 4 * CHECK.height),
-    ("close-strip.bmp", CLOSE.width, 4 * CLOSE.height),
+DPIS = (96, 144, 192)  # the scales the artwork is drawn for: 100 %, 150 %, 200 %
+
+
+def scaled_name(name, dpi):
+    return name if dpi == 96 else name.replace(".bmp", f"-{dpi}.bmp")
+
+
+BITMAPS = [  # file, width, height: the face, and four cells of each button, at every scale
+    (scaled_name(name, dpi), layout.box(box, dpi).width, cells * layout.box(box, dpi).height)
+    for dpi in DPIS
+    for name, box, cells in (("background.bmp", "Dialog", 1), ("check-strip.bmp", "CheckButton", 4),
+                             ("close-strip.bmp", "CloseButton", 4))
 ]
 
 
@@ -139,15 +147,17 @@ class Face(unittest.TestCase):
                                 and e.y + e.height <= w.y + w.height, f"{e} outside {w}")
 
     def test_wells_are_exactly_the_edit_box_colour(self):
-        for name in ("AccountWell", "ConfirmWell"):
-            with self.subTest(well=name):
-                well = layout.box(name)
-                xs, ys = span(well.x, well.width), span(well.y, well.height)
-                hit = self.face.where(lambda p: p != WELL, xs, ys)
-                self.assertIsNone(hit, f"well pixel of another colour at {hit}")
-                # The well ends where the layout says: its neighbours are not well-coloured.
-                for x, y in ((xs[0] - 1, ys[0]), (xs[-1] + 1, ys[0]), (xs[0], ys[0] - 1), (xs[0], ys[-1] + 1)):
-                    self.assertNotEqual(self.face.at(x, y), WELL, f"well reaches ({x}, {y})")
+        for dpi in DPIS:
+            face = load(scaled_name("background.bmp", dpi))
+            for name in ("AccountWell", "ConfirmWell"):
+                with self.subTest(well=name, dpi=dpi):
+                    well = layout.box(name, dpi)
+                    xs, ys = span(well.x, well.width), span(well.y, well.height)
+                    hit = face.where(lambda p: p != WELL, xs, ys)
+                    self.assertIsNone(hit, f"well pixel of another colour at {hit}")
+                    # The well ends where the layout says: its neighbours are not well-coloured.
+                    for x, y in ((xs[0] - 1, ys[0]), (xs[-1] + 1, ys[0]), (xs[0], ys[0] - 1), (xs[0], ys[-1] + 1)):
+                        self.assertNotEqual(face.at(x, y), WELL, f"well reaches ({x}, {y})")
 
     def test_button_band_is_bare_panel(self):
         self.assertNotIn(self.panel, (FRAME, WELL, WHITE, MAGENTA))

@@ -258,11 +258,12 @@ TEST(HttpLayer, CapsAndTheTokenBucket) {
         const char* label;
         ServerOptions options;
         int allowed;  // of 6 connections, each sending one request
-        int status;
+        int status;   // for the others: 0, closed without a reply
         const char* message;
     } cases[] = {
         {"connections per address", perAddress, 4, 503, Replies::kServerError},
-        {"connections in total", total, 3, 503, Replies::kServerError},
+        // Past the total cap the connections waiting longest for a header make room: the newest are served.
+        {"connections in total", total, 3, 0, nullptr},
         {"requests per address", rate, 5, 429, Replies::kTooMany},
     };
     for (const auto& c : cases) {
@@ -278,8 +279,16 @@ TEST(HttpLayer, CapsAndTheTokenBucket) {
             SCOPED_TRACE(i);
             held[size_t(i)]->Send("GET /register HTTP/1.1\r\n\r\n");
             const std::string reply = held[size_t(i)]->Read();
-            if (i < c.allowed) EXPECT_EQ(Status(reply), 200);
-            else ExpectJson(reply, c.status, c.message);
+            if (c.status == 0) {
+                EXPECT_EQ(Status(reply), i < 6 - c.allowed ? 0 : 200) << reply;
+                if (i < 6 - c.allowed) {
+                    EXPECT_TRUE(held[size_t(i)]->closed);
+                }
+            } else if (i < c.allowed) {
+                EXPECT_EQ(Status(reply), 200);
+            } else {
+                ExpectJson(reply, c.status, c.message);
+            }
         }
     }
 }
@@ -435,6 +444,24 @@ TEST(Storage, AnUnusableDatabaseIsReportedNotIgnored) {
     std::string error;
     EXPECT_FALSE(OpenSqliteStorage(dir.File("no/such/folder/reports.db"), error));
     EXPECT_FALSE(error.empty());
+}
+
+// Below the free-space floor nothing is written and the reason is given; with room again, writes go on.
+TEST(Storage, BelowTheFreeSpaceFloorNothingIsWritten) {
+    SQLITE_ONLY();
+    TempDir dir;
+    auto store = OpenStorage(dir.File("reports.db"));
+    ASSERT_TRUE(store);
+    store->SetFreeSpaceFloor(uint64_t{1} << 62);  // more than any disk has
+    EXPECT_FALSE(store->Healthy());
+    EXPECT_NE(store->LastError().find("below the floor"), std::string::npos) << store->LastError();
+    Batch batch;
+    batch.reports.push_back(Pending("alice", "001122334455"));
+    EXPECT_FALSE(store->Apply(batch));
+    EXPECT_EQ(store->Register("bob", "bob", "127.0.0.1", 1), RegisterResult::Failed);
+    store->SetFreeSpaceFloor(1);
+    EXPECT_TRUE(store->Healthy());
+    EXPECT_EQ(ApplyOne(*store, Pending("alice", "001122334455")), Outcome::Success);
 }
 
 // A database of the first version (no version table, keys as sent, every body kept) moves to the current one.

@@ -234,7 +234,8 @@ def operations(binary, work):
 
 def crash(binary, work):
     db = os.path.join(work, "crash.db")
-    svc = Service(binary, db, "--quiet")
+    # The load is many machines from loopback: no day's bound for one address.
+    svc = Service(binary, db, "--quiet", "--max-enrolments-per-address", "0")
     acknowledged = []
     lock = threading.Lock()
     stop = threading.Event()
@@ -345,8 +346,8 @@ def seed(svc):
                 fail("seeding: " + body)
     evil = '<script>document.title=\\"pwned\\"</script>\\"'
     status, body = svc.post_report(payload("evil" + evil, "02-EE-EE-EE-EE-EE", "Intel " + evil, 4, 3000, "8192",
-                                           "Chip" + evil + ";Name" + evil + ";1024;0", "1920 x 1080" + evil,
-                                           "Windows " + evil, "PC" + evil))
+                                           "Chip" + evil + ";Name" + evil + ";1024;0", "1920 x 1080",
+                                           "Windows " + evil + " 64-Bit", "PC<i>\\\"</i>"))
     if shown(body) != SUCCESS:
         fail("seeding the hostile report: " + body)
     svc.post_report(payload("seed1", "02-FF-FF-FF-FF-01"))  # account used

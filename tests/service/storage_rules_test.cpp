@@ -2,11 +2,13 @@
 // batches, and only a unique constraint is read as "taken" (any other failure fails the batch).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "service/domain/identity.h"
+#include "service/domain/machine_labels.h"
 #include "service/domain/rules.h"
 #include "service_test_support.h"
 
@@ -27,6 +29,7 @@ struct BatchCase {
     bool requireRegistered;
     std::vector<Sent> reports;
     int malformed;
+    int64_t maxPerAddress = 0;
 };
 
 PendingReport PendingOf(const Sent& s) {
@@ -45,7 +48,8 @@ PendingReport PendingOf(const Sent& s) {
 }
 
 constexpr int64_t kT = 1700000000;
-constexpr auto S = Outcome::Success, AU = Outcome::AccountUsed, MU = Outcome::MachineUsed, NR = Outcome::NotRegistered;
+constexpr auto S = Outcome::Success, AU = Outcome::AccountUsed, MU = Outcome::MachineUsed, NR = Outcome::NotRegistered,
+               AL = Outcome::AddressLimit;
 
 // Each batch sees what the earlier ones stored; within a batch, a success counts for the reports after it.
 const BatchCase kBatches[] = {
@@ -56,7 +60,8 @@ const BatchCase kBatches[] = {
       {"bob", "00:11:22:33:44:55", "PC3", kT + 1, MU},
       {"carol", "", "PC4", kT + 2, S},
       {"dave", "", "pc4", kT + 3, MU},  // the fingerprint, folded, of carol's machine
-      {"erin", "0A-0B-0C-0D-0E-0F", "PC4", kT + 4, S}},  // a MAC: another machine with that fingerprint
+      {"erin", "0A-0B-0C-0D-0E-0F", "PC4", kT + 4, MU},  // a MAC now, on the machine enrolled without one
+      {"erin", "0A-0B-0C-0D-0E-0F", "PC1", kT + 5, S}},  // alice's fingerprint, but both have MACs: two machines
      2},
     {"the next batch, what is stored counts",
      false,
@@ -71,6 +76,15 @@ const BatchCase kBatches[] = {
       {"judy", "21-43-65-87-A9-CB", "PC10", kT + 7301, S},
       {"judy", "31-43-65-87-A9-CB", "PC11", kT + 7302, AU}},
      0},
+    // Every report of the table comes from one address; a day and a half on (another day), two a day.
+    {"an address at its day's bound",
+     false,
+     {{"kate", "41-43-65-87-A9-CB", "PC12", kT + 36 * 3600, S},
+      {"leo", "51-43-65-87-A9-CB", "PC13", kT + 36 * 3600 + 1, S},
+      {"mia", "61-43-65-87-A9-CB", "PC14", kT + 36 * 3600 + 2, AL},
+      {"kate", "61-43-65-87-A9-CB", "PC14", kT + 36 * 3600 + 3, AU}},  // the account's answer comes first
+     0,
+     2},
 };
 
 // Applies the table to one store; the dashboard it ends with.
@@ -80,6 +94,7 @@ std::optional<DashboardData> ApplyTable(Storage& store, const std::string& backe
         SCOPED_TRACE(backend + ": " + c.label);
         Batch batch;
         batch.requireRegistered = c.requireRegistered;
+        batch.maxEnrolmentsPerAddress = c.maxPerAddress;
         for (const auto& s : c.reports) batch.reports.push_back(PendingOf(s));
         for (int i = 0; i < c.malformed; ++i) batch.malformed.push_back({"junk", "127.0.0.1", "not JSON", kT + i});
         const auto outcomes = store.Apply(batch);
@@ -110,7 +125,7 @@ TEST(OneRuleBook, BothBackendsGiveTheTablesOutcomesAndFigures) {
         ASSERT_TRUE(data);
         figures.push_back(*data);
     }
-    int64_t expected[4] = {};
+    int64_t expected[5] = {};
     for (const auto& c : kBatches)
         for (const auto& s : c.reports) ++expected[static_cast<int>(s.expected)];
     for (const auto& d : figures) {
@@ -118,11 +133,12 @@ TEST(OneRuleBook, BothBackendsGiveTheTablesOutcomesAndFigures) {
         EXPECT_EQ(d.accountUsed, expected[1]);
         EXPECT_EQ(d.machineUsed, expected[2]);
         EXPECT_EQ(d.notRegistered, expected[3]);
+        EXPECT_EQ(d.addressLimit, expected[4]);
         EXPECT_EQ(d.malformed, 3);
         EXPECT_EQ(d.enrolledMachines, expected[0]);
         EXPECT_EQ(d.registeredAccounts, 1);
-        ASSERT_EQ(d.timeline.size(), 3u);  // three hours
-        EXPECT_EQ(d.timeline[0].successes + d.timeline[0].refusals, 6);
+        ASSERT_EQ(d.timeline.size(), 4u);  // three hours, and one a day and a half on
+        EXPECT_EQ(d.timeline[0].successes + d.timeline[0].refusals, 7);
         EXPECT_EQ(d.timeline[0].malformed, 3);
         EXPECT_EQ(d.timeline[2].successes, 2);
         EXPECT_EQ(d.hardware.at("chip").at("Chip X"), expected[0]);
@@ -138,6 +154,34 @@ TEST(OneRuleBook, BothBackendsGiveTheTablesOutcomesAndFigures) {
         }
         EXPECT_EQ(figures[i].hardware, figures[0].hardware);
     }
+}
+
+// Invented chip names: the aspect keeps its first labels up to the bound, and every machine after them with a
+// new one is counted under the one folded label, on both backends.
+TEST(OneRuleBook, LabelsPastTheirBoundFoldIntoOne) {
+    TempDir dir;
+    TestDatabase database(CurrentBackend(), dir.File("labels.db"));
+    auto store = OpenStorage(database.db);
+    ASSERT_TRUE(store);
+    const int64_t machines = kMaxLabelsPerAspect + 7;
+    for (int64_t from = 0; from < machines; from += 50) {
+        Batch batch;
+        for (int64_t i = from; i < std::min(machines, from + 50); ++i) {
+            const std::string n = std::to_string(i), account = "label" + n, computer = "PC" + n;
+            PendingReport p = PendingOf({account.c_str(), "", computer.c_str(), kT, S});
+            p.report.displays = "Chip " + n + ";Adapter;1024;0";
+            batch.reports.push_back(Prepare(p.report, "raw", "127.0.0.1", kT));
+        }
+        ASSERT_TRUE(store->Apply(batch)) << store->LastError();
+    }
+    store->Apply(Batch{{PendingOf({"again", "", "PC-again", kT, S})}, {}, false, 0});  // "Chip X": new, folded
+    const auto data = store->Dashboard();
+    ASSERT_TRUE(data);
+    const auto& chips = data->hardware.at("chip");
+    EXPECT_EQ(static_cast<int64_t>(chips.size()), kMaxLabelsPerAspect + 1);
+    EXPECT_EQ(chips.at(kOtherLabel), machines - kMaxLabelsPerAspect + 1);
+    EXPECT_EQ(chips.at("Chip 0"), 1);
+    EXPECT_EQ(chips.count("Chip " + std::to_string(machines - 1)), 0u);
 }
 
 // A constraint the rules do not know, added behind the service's back.

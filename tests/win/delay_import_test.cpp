@@ -1,4 +1,5 @@
-// bcrypt.dll is loaded on libcurl's first call into it, not with the program (see CMakeLists.txt).
+// bcrypt.dll is loaded on libcurl's first call into it, not with the program (see CMakeLists.txt); so are
+// COM, OLE Automation, the shell, IP Helper and Winsock (cmake/delay-imports.cmake).
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -34,6 +35,14 @@ TEST(DelayImport, BcryptIsNotImportedAtStartButWorksOnFirstCall) {
     unsigned char bytes[16] = {};
     EXPECT_EQ(BCryptGenRandom(nullptr, bytes, sizeof bytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG), 0);
     EXPECT_NE(GetModuleHandleW(L"bcrypt.dll"), nullptr);
+}
+
+TEST(DelayImport, NoDllThatOnlyACheckOrTheLinkNeedsIsImportedAtStart) {
+    const std::vector<std::string> imports = StaticImports();
+    ASSERT_FALSE(imports.empty());
+    for (const char* dll : {"ole32.dll", "oleaut32.dll", "shell32.dll", "iphlpapi.dll", "ws2_32.dll", "comctl32.dll"}) {
+        for (const std::string& name : imports) EXPECT_NE(name, dll);
+    }
 }
 
 }  // namespace

@@ -41,20 +41,7 @@ public:
     std::vector<UINT> seen;  // the messages of creation, in order
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap() {
-        namespace Msg = Framework::Msg;
-        using Framework::On;
-        static constexpr Framework::MessageMapEntry kEntries[] = {
-            On<Msg::Message<UM_FIRST>, &BaseWindow::OnFirst>(),
-            On<Msg::Message<UM_SECOND>, &BaseWindow::OnSecond>(),
-            On<Msg::Message<WM_GETMINMAXINFO>, &BaseWindow::Record>(),
-            On<Msg::Message<WM_NCCREATE>, &BaseWindow::Record>(),
-            On<Msg::Create, &BaseWindow::OnCreate>(),
-        };
-        static constexpr Framework::MessageMap kMap{&CWnd::GetThisMessageMap, kEntries};
-        return &kMap;
-    }
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     LRESULT OnFirst(WPARAM, LPARAM) { return 1; }
     LRESULT OnSecond(WPARAM wParam, LPARAM lParam) { return static_cast<LRESULT>(wParam + lParam); }
@@ -74,22 +61,26 @@ protected:
     UINT lastMessage = 0;
 };
 
+BEGIN_MESSAGE_MAP(BaseWindow, CWnd)
+    On<Msg::Message<UM_FIRST>, &BaseWindow::OnFirst>(),
+    On<Msg::Message<UM_SECOND>, &BaseWindow::OnSecond>(),
+    On<Msg::Message<WM_GETMINMAXINFO>, &BaseWindow::Record>(),
+    On<Msg::Message<WM_NCCREATE>, &BaseWindow::Record>(),
+    On<Msg::Create, &BaseWindow::OnCreate>(),
+END_MESSAGE_MAP()
+
 class DerivedWindow : public BaseWindow {
 protected:
-    static const Framework::MessageMap* GetThisMessageMap() {
-        using Framework::On;
-        static constexpr Framework::MessageMapEntry kEntries[] = {
-            ON_MESSAGE(UM_FIRST, &DerivedWindow::OnFirstAgain),
-            ON_MESSAGE(UM_THROW, &DerivedWindow::OnThrow),
-        };
-        static constexpr Framework::MessageMap kMap{&BaseWindow::GetThisMessageMap, kEntries};
-        return &kMap;
-    }
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     LRESULT OnFirstAgain(WPARAM, LPARAM) { return 10; }
     LRESULT OnThrow(WPARAM, LPARAM) { throw std::runtime_error("handler failed"); }
 };
+
+BEGIN_MESSAGE_MAP(DerivedWindow, BaseWindow)
+    ON_MESSAGE(UM_FIRST, &DerivedWindow::OnFirstAgain),
+    ON_MESSAGE(UM_THROW, &DerivedWindow::OnThrow),
+END_MESSAGE_MAP()
 
 struct DispatchCase {
     const char* label;
@@ -174,18 +165,7 @@ public:
     }
 
 protected:
-    static const Framework::MessageMap* GetThisMessageMap() {
-        namespace Msg = Framework::Msg;
-        using Framework::On;
-        static constexpr Framework::MessageMapEntry kEntries[] = {
-            On<Msg::Create, &ProbeDialog::OnCreate>(),
-            ON_MESSAGE(UM_FINISH, &ProbeDialog::OnFinish),
-            ON_MESSAGE(WM_TIMER, &ProbeDialog::OnTimeout),
-        };
-        static constexpr Framework::MessageMap kMap{&CDialog::GetThisMessageMap, kEntries};
-        return &kMap;
-    }
-    const Framework::MessageMap* GetMessageMap() const override { return GetThisMessageMap(); }
+    DECLARE_MESSAGE_MAP()
 
     int OnCreate(LPCREATESTRUCTW) {
         events.push_back("create");
@@ -202,6 +182,12 @@ protected:
         return 0;
     }
 };
+
+BEGIN_MESSAGE_MAP(ProbeDialog, CDialog)
+    On<Msg::Create, &ProbeDialog::OnCreate>(),
+    ON_MESSAGE(UM_FINISH, &ProbeDialog::OnFinish),
+    ON_MESSAGE(WM_TIMER, &ProbeDialog::OnTimeout),
+END_MESSAGE_MAP()
 
 const DialogTemplate& PopupTemplate() {
     static const DialogTemplate tmpl(WS_POPUP | WS_VISIBLE, 120, 60, L"probe");

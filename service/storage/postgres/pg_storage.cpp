@@ -16,6 +16,7 @@
 
 #include "base/unique_handle.h"
 #include "service/domain/figures.h"
+#include "service/domain/machine_labels.h"
 
 namespace Service {
 
@@ -33,6 +34,9 @@ struct Migration {
 const Migration kMigrations[] = {
     {2,
 #include "postgres_schema.inc"
+    },
+    {3,
+#include "postgres_schema_v3.inc"
     },
 };
 
@@ -54,19 +58,20 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = a), "
      "EXISTS (SELECT 1 FROM enrolments WHERE account_key = a), "
      "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = m), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f) "
-     "FROM unnest($1::text[], $2::text[], $3::text[]) WITH ORDINALITY AS t(a, m, f, i) ORDER BY i"},
+     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f), "
+     "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = k), "
+     "coalesce((SELECT n FROM address_enrolments WHERE day = d AND address = r), 0) "
+     "FROM unnest($1::text[], $2::text[], $3::text[], $4::text[], $5::bigint[], $6::text[]) "
+     "WITH ORDINALITY AS t(a, m, f, k, d, r, i) ORDER BY i"},
     // A refused report: its row only.
     {"refused", REPORT_INSERT},
     // A success: its row and its enrolment ($18 the fingerprint). A unique constraint that still refuses the
-    // enrolment (a writer outside the locks) leaves it out; the answer says so, and whether the account was
-    // taken before this statement. Any other failure fails the batch.
+    // enrolment (a writer outside the locks) fails the statement with 23505, and the batch runs again with
+    // this report refused.
     {"success",
-     "WITH r AS (" REPORT_INSERT " RETURNING id), "
-     "e AS (INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
-     "SELECT $5, $6, $16, $18, id, $4, $1 FROM r ON CONFLICT DO NOTHING RETURNING 1) "
-     "SELECT id, EXISTS (SELECT 1 FROM e), EXISTS (SELECT 1 FROM enrolments WHERE account_key = $6) FROM r"},
-    {"conflicted", "UPDATE reports SET outcome = $1, points = 0, raw = NULL WHERE id = $2"},
+     "WITH r AS (" REPORT_INSERT " RETURNING id) "
+     "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
+     "SELECT $5, $6, $16, $18, id, $4, $1 FROM r"},
     {"outcomes",
      "INSERT INTO outcome_counts(outcome, shard, n) SELECT o, $1, n FROM unnest($2::text[], $3::bigint[]) AS t(o, n) "
      "ON CONFLICT (outcome, shard) DO UPDATE SET n = outcome_counts.n + EXCLUDED.n"},
@@ -75,13 +80,24 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "SELECT h, $1, s, r, m FROM unnest($2::bigint[], $3::bigint[], $4::bigint[], $5::bigint[]) AS t(h, s, r, m) "
      "ON CONFLICT (hour, shard) DO UPDATE SET successes = timeline.successes + EXCLUDED.successes, "
      "refusals = timeline.refusals + EXCLUDED.refusals, malformed = timeline.malformed + EXCLUDED.malformed"},
+    // A label new past $5 of its aspect is counted as $6; folded rows are summed first, so each key is
+    // written once.
     {"hardware",
      "INSERT INTO hardware_counts(aspect, label, shard, n) "
-     "SELECT a, l, $1, n FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n) "
+     "SELECT a, k, $1, sum(n) FROM (SELECT a, CASE WHEN EXISTS (SELECT 1 FROM hardware_counts h "
+     "WHERE h.aspect = a AND h.label = l) OR (SELECT count(DISTINCT h.label) FROM hardware_counts h "
+     "WHERE h.aspect = a) < $5 THEN l ELSE $6 END AS k, n "
+     "FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n)) AS folded GROUP BY a, k ORDER BY a, k "
      "ON CONFLICT (aspect, label, shard) DO UPDATE SET n = hardware_counts.n + EXCLUDED.n"},
     {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
     {"trim",
      "DELETE FROM malformed_samples WHERE id <= (SELECT max(id) FROM malformed_samples) - $1"},
+    // Enrolments per address and day; only a day's own and the day before are kept.
+    {"address_days",
+     "WITH added AS (INSERT INTO address_enrolments(day, address, n) "
+     "SELECT d, a, n FROM unnest($1::bigint[], $2::text[], $3::bigint[]) AS t(d, a, n) "
+     "ON CONFLICT (day, address) DO UPDATE SET n = address_enrolments.n + EXCLUDED.n RETURNING 1) "
+     "DELETE FROM address_enrolments WHERE day < $4 - 1"},
 };
 #undef REPORT_INSERT
 
@@ -277,7 +293,9 @@ private:
     bool Connected();
     void Drop();
     bool Migrate();
-    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, bool& commitSent);
+    // conflicted: the reports whose enrolment a unique constraint refused on an earlier attempt; one more is
+    // added when it happens again.
+    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, std::set<size_t>& conflicted, bool& commitSent);
     PGconn* Conn() const { return m_owner.Get(); }
     // The statements adding the batch's figures to the dashboard's tables: how many, or kSendFailed.
     static constexpr size_t kSendFailed = ~size_t{0};
@@ -285,6 +303,7 @@ private:
     // Pipeline mode: statements queued without waiting, then every result read at once after a sync.
     bool Send(const char* name, const Params& params);
     bool SendSql(const char* sql);
+    // After a failure: m_failedAt is the index of the statement that failed, m_failedState its SQLSTATE.
     bool Collect(size_t count, std::vector<Result>& results);
     // A statement, checked for the status it should end with. Null on failure, with the reason in m_lastError.
     Result Run(const char* sql, const Params& params = Params(), ExecStatusType want = PGRES_TUPLES_OK);
@@ -306,6 +325,8 @@ private:
     bool m_exportFailed = false;  // the last export stopped before its end
     std::string m_lastError;
     std::string m_timing;
+    size_t m_failedAt = 0;
+    std::string m_failedState;
 };
 
 bool PgStorage::Connect() {
@@ -453,7 +474,27 @@ size_t PgStorage::SendFigures(const BatchFigures& f) {
             labels.push_back(key.second);
             counts.push_back(n);
         }
-        if (!Send("hardware", Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts)))
+        if (!Send("hardware", Params()
+                                  .Int(m_shard)
+                                  .TextArray(aspects)
+                                  .TextArray(labels)
+                                  .IntArray(counts)
+                                  .Int(kMaxLabelsPerAspect)
+                                  .Text(kOtherLabel)))
+            return kSendFailed;
+        ++sent;
+    }
+    if (!f.addressDays.empty()) {
+        std::vector<int64_t> days, counts;
+        std::vector<std::string> addresses;
+        int64_t today = 0;
+        for (const auto& [key, n] : f.addressDays) {
+            addresses.push_back(key.first);
+            days.push_back(key.second);
+            counts.push_back(n);
+            today = std::max(today, key.second);
+        }
+        if (!Send("address_days", Params().IntArray(days).TextArray(addresses).IntArray(counts).Int(today)))
             return kSendFailed;
         ++sent;
     }
@@ -481,6 +522,7 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
     // the rest (PIPELINE_ABORTED) up to the sync, which is read in any case so the connection stays usable.
     bool ok = true;
     results.clear();
+    m_failedState.clear();
     for (size_t i = 0; i < count; ++i) {
         PGresult* raw = PQgetResult(Conn());
         if (!raw) {
@@ -491,8 +533,14 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             results.emplace_back(raw);
         } else {
-            if (ok) Check(raw, "batch", PGRES_COMMAND_OK);
-            else PQclear(raw);
+            if (ok) {
+                m_failedAt = i;
+                const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
+                m_failedState = state ? state : "";
+                Check(raw, "batch", PGRES_COMMAND_OK);
+            } else {
+                PQclear(raw);
+            }
             ok = false;
             results.emplace_back();
         }
@@ -506,7 +554,8 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
     return ok;
 }
 
-std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, bool& commitSent) {
+std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std::set<size_t>& conflicted,
+                                                          bool& commitSent) {
     if (!PQenterPipelineMode(Conn())) {
         m_lastError = "cannot use a pipeline";
         return std::nullopt;
@@ -519,19 +568,31 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
 
     // 1. BEGIN, the locks and the facts of every report: sent together, answered together.
     std::set<int64_t> keys;
-    std::vector<std::string> accounts, machines, fingerprints;
+    std::vector<std::string> accounts, machines, fingerprints, fingerprintKeys, addresses;
+    std::vector<int64_t> days;
     for (const auto& p : reports) {
         keys.insert(LockKey("account", p.accountKey));
         keys.insert(LockKey("machine", p.report.machineKey));
         keys.insert(LockKey("fingerprint", p.fingerprint));
+        // The day's count of the address is read and raised under its lock, so instances keep one bound.
+        if (batch.maxEnrolmentsPerAddress > 0) keys.insert(LockKey("address", p.remote));
         accounts.push_back(p.accountKey);
         machines.push_back(p.report.machineKey);
         fingerprints.push_back(p.fingerprint);
+        fingerprintKeys.push_back(p.fingerprintKey);
+        days.push_back(EnrolmentDay(p.receivedAt));
+        addresses.push_back(p.remote);
     }
     std::vector<Result> results;
     const auto start = Clock::now();
     if (!SendSql("BEGIN") || !Send("locks", Params().IntArray({keys.begin(), keys.end()})) ||
-        !Send("facts", Params().TextArray(accounts).TextArray(machines).TextArray(fingerprints)) ||
+        !Send("facts", Params()
+                           .TextArray(accounts)
+                           .TextArray(machines)
+                           .TextArray(fingerprints)
+                           .TextArray(fingerprintKeys)
+                           .IntArray(days)
+                           .TextArray(addresses)) ||
         !PQpipelineSync(Conn()) || !Collect(3, results))
         return std::nullopt;
     const PGresult* facts = results[2].Get();
@@ -541,15 +602,18 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
     }
 
     const auto factsRead = Clock::now();
-    // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples.
-    BatchRules rules(batch.requireRegistered);
+    // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples, the figures
+    // and the commit, in one round trip.
+    BatchRules rules(batch.requireRegistered, batch.maxEnrolmentsPerAddress);
     std::vector<Outcome> outcomes;
     outcomes.reserve(reports.size());
     bool sent = true;
     for (size_t i = 0; sent && i < reports.size(); ++i) {
         const int row = static_cast<int>(i);
         auto fact = [&](int col) { return Text(facts, row, col) == "t"; };
-        const Outcome outcome = rules.Decide(reports[i], {fact(0), fact(1), fact(2), fact(3)});
+        const StoredFacts stored{fact(0), fact(1), fact(2), fact(3), fact(4), Int(facts, row, 5)};
+        Outcome outcome = rules.Decide(reports[i], stored);
+        if (outcome == Outcome::Success && conflicted.count(i)) outcome = rules.Conflicted(reports[i], stored.accountEnrolled);
         outcomes.push_back(outcome);
         const KeptReport k = Kept(reports[i], outcome);
         Params q;
@@ -567,44 +631,40 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, boo
                     Params().Int(m.receivedAt).Text(m.remote).Text(KeptReason(m.reason)).Bytes(KeptSample(m.body)));
     }
     if (sent && !batch.malformed.empty()) sent = Send("trim", Params().Int(kMalformedSamples));
-    const size_t rows = reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1);
-    if (!sent || !PQpipelineSync(Conn()) || !Collect(rows, results)) return std::nullopt;
-
-    const auto written = Clock::now();
-    // 3. A success whose enrolment a unique constraint still refused becomes a refusal; then the figures and
-    // the commit, in one round trip.
-    size_t statements = 0;
-    for (size_t i = 0; i < reports.size(); ++i) {
-        if (outcomes[i] != Outcome::Success) continue;
-        const PGresult* r = results[i].Get();
-        if (PQntuples(r) != 1) {
-            m_lastError = "an enrolment answered no row";
-            return std::nullopt;
-        }
-        if (Text(r, 0, 1) == "t") continue;
-        outcomes[i] = rules.Conflicted(reports[i], Text(r, 0, 2) == "t");
-        if (!Send("conflicted", Params().Text(OutcomeName(outcomes[i])).Int(Int(r, 0, 0)))) return std::nullopt;
-        ++statements;
-    }
-    const size_t figures = SendFigures(Tally(batch, outcomes));
+    const size_t figures = sent ? SendFigures(Tally(batch, outcomes)) : kSendFailed;
     if (figures == kSendFailed || !SendSql("COMMIT")) return std::nullopt;
     commitSent = true;
-    if (!PQpipelineSync(Conn()) || !Collect(statements + figures + 1, results)) return std::nullopt;
+    const size_t statements = reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1) + figures + 1;
+    const bool ok = PQpipelineSync(Conn()) && Collect(statements, results);
+    if (!ok && !m_failedState.empty() && UniqueViolation(m_failedState.c_str()) && m_failedAt < reports.size() &&
+        outcomes[m_failedAt] == Outcome::Success && PQstatus(Conn()) == CONNECTION_OK) {
+        // Every statement after the failed one was skipped, the COMMIT with them: nothing was written, and the
+        // batch may run again with this report refused.
+        conflicted.insert(m_failedAt);
+        commitSent = false;
+        return std::nullopt;
+    }
+    if (!ok) return std::nullopt;
     // A transaction that failed unnoticed ends in ROLLBACK, which is not an error to the protocol.
     if (std::string_view(PQcmdStatus(results.back().Get())) != "COMMIT") {
         m_lastError = "commit: the transaction was rolled back";
         return std::nullopt;
     }
-    m_timing = Timing({{"facts", factsRead - start}, {"statements", written - factsRead},
-                       {"commit", Clock::now() - written}});
+    const auto written = Clock::now();
+    // The statements and the commit share one round trip here: their time is one figure.
+    m_timing = Timing({{"facts", factsRead - start}, {"statements_and_commit", written - factsRead}});
     return outcomes;
 }
 
 std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch) {
+    std::set<size_t> conflicted;
     for (int attempt = 1;; ++attempt) {
         if (!Connected()) return std::nullopt;
         bool commitSent = false;
-        if (auto outcomes = ApplyOnce(batch, commitSent)) return outcomes;
+        const size_t known = conflicted.size();
+        if (auto outcomes = ApplyOnce(batch, conflicted, commitSent)) return outcomes;
+        // A report newly found conflicting is progress, not a failed attempt: each one is found once.
+        if (conflicted.size() > known) --attempt;
         // A pipeline that could not be read to its end leaves the connection unusable: treated as lost.
         const bool lost = PQstatus(Conn()) != CONNECTION_OK || PQpipelineStatus(Conn()) != PQ_PIPELINE_OFF;
         Rollback();

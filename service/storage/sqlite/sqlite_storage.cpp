@@ -5,7 +5,9 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -18,8 +20,12 @@ namespace Service {
 
 namespace {
 
+// Version 2, then the steps after it.
 const char* const kSchema =
 #include "sqlite_schema.inc"
+    ;
+const char* const kSchemaV3 =
+#include "sqlite_schema_v3.inc"
     ;
 
 struct ConnectionTraits {
@@ -94,6 +100,7 @@ public:
     bool Export(const std::function<bool(const ReportRow&)>& sink) override;
     std::optional<std::vector<MalformedReport>> MalformedSamples() override;
     bool Healthy() override;
+    void SetFreeSpaceFloor(uint64_t bytes) override { m_floor = bytes; }
     std::string LastError() const override { return m_lastError; }
     std::string LastTiming() const override { return m_timing; }
 
@@ -113,11 +120,12 @@ private:
     dev_t m_dev = 0;
     ino_t m_ino = 0;
     bool m_broken = false;
+    uint64_t m_floor = 0;
     std::string m_lastError;
     std::string m_timing;
     std::chrono::steady_clock::duration m_factsTime{};
     Stmt m_facts, m_accountUsed, m_insertReport, m_enrol, m_setOutcome, m_outcomeCount,
-        m_timeline, m_hardware, m_malformed, m_trimMalformed;
+        m_timeline, m_hardware, m_malformed, m_trimMalformed, m_addressDay, m_trimAddressDays;
 };
 
 bool SqliteStorage::Exec(const char* sql) {
@@ -141,7 +149,9 @@ bool SqliteStorage::Prepared() {
                            "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = ?1), "
                            "EXISTS (SELECT 1 FROM enrolments WHERE account_key = ?1), "
                            "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = ?2), "
-                           "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = ?3)") &&
+                           "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = ?3), "
+                           "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = ?4), "
+                           "coalesce((SELECT n FROM address_enrolments WHERE day = ?5 AND address = ?6), 0)") &&
            m_accountUsed.Prepare(m_db, "SELECT 1 FROM enrolments WHERE account_key = ?") &&
            m_insertReport.Prepare(
                m_db,
@@ -160,11 +170,17 @@ bool SqliteStorage::Prepared() {
                               "ON CONFLICT(hour) DO UPDATE SET successes = successes + ?2, "
                               "refusals = refusals + ?3, malformed = malformed + ?4") &&
            m_hardware.Prepare(m_db,
-                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?1, ?2, ?3) "
+                              "INSERT INTO hardware_counts(aspect, label, n) VALUES(?1, "
+                              "CASE WHEN EXISTS (SELECT 1 FROM hardware_counts WHERE aspect = ?1 AND label = ?2) "
+                              "OR (SELECT count(*) FROM hardware_counts WHERE aspect = ?1) < ?4 THEN ?2 ELSE ?5 END, ?3) "
                               "ON CONFLICT(aspect, label) DO UPDATE SET n = n + ?3") &&
            m_malformed.Prepare(m_db,
                                "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES(?,?,?,?)") &&
-           m_trimMalformed.Prepare(m_db, "DELETE FROM malformed_samples WHERE id <= ? ");
+           m_trimMalformed.Prepare(m_db, "DELETE FROM malformed_samples WHERE id <= ? ") &&
+           m_addressDay.Prepare(m_db,
+                                "INSERT INTO address_enrolments(day, address, n) VALUES(?1, ?2, ?3) "
+                                "ON CONFLICT(day, address) DO UPDATE SET n = n + ?3") &&
+           m_trimAddressDays.Prepare(m_db, "DELETE FROM address_enrolments WHERE day < ?");
 }
 
 // Version 1 had no version table, compared accounts and machines as sent and kept every body. Its rows move
@@ -310,7 +326,8 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
         Fail("schema");
         return false;
     }
-    if (!Exec("UPDATE schema_version SET version = version") || !Exec("COMMIT")) {
+    if ((version < 3 && !Exec(kSchemaV3)) ||
+        !Exec(("UPDATE schema_version SET version = " + std::to_string(kSchemaVersion)).c_str()) || !Exec("COMMIT")) {
         error = "the database is not writable: " + m_lastError;
         Fail("first write");
         return false;
@@ -336,8 +353,20 @@ bool SqliteStorage::Healthy() {
     if (::stat(m_path.c_str(), &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino) {
         m_broken = true;
         m_lastError = "the database file " + m_path + " was deleted or replaced while running";
+        return false;
     }
-    return !m_broken;
+    // A full disk fails a commit halfway and every player is told "busy" without a reason: stop earlier, say
+    // why, and go on by itself once there is room again.
+    struct statvfs fs {};
+    if (m_floor > 0 && ::statvfs(m_path.c_str(), &fs) == 0) {
+        const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+        if (free < m_floor) {
+            m_lastError = "only " + std::to_string(free >> 20) + " MB free on the database's disk, below the floor of " +
+                          std::to_string(m_floor >> 20) + " MB";
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SqliteStorage::WriteFigures(const BatchFigures& f) {
@@ -347,15 +376,37 @@ bool SqliteStorage::WriteFigures(const BatchFigures& f) {
     for (const auto& [hour, n] : f.hours)
         ok = ok && m_timeline.Reset().Bind(1, hour).Bind(2, n[0]).Bind(3, n[1]).Bind(4, n[2]).Step() == SQLITE_DONE;
     for (const auto& [label, n] : f.hardware)
-        ok = ok && m_hardware.Reset().Bind(1, label.first).Bind(2, label.second).Bind(3, n).Step() == SQLITE_DONE;
+        ok = ok && m_hardware.Reset()
+                           .Bind(1, label.first)
+                           .Bind(2, label.second)
+                           .Bind(3, n)
+                           .Bind(4, kMaxLabelsPerAspect)
+                           .Bind(5, std::string_view(kOtherLabel))
+                           .Step() == SQLITE_DONE;
+    int64_t today = 0;
+    for (const auto& [addressDay, n] : f.addressDays) {
+        ok = ok && m_addressDay.Reset().Bind(1, addressDay.second).Bind(2, addressDay.first).Bind(3, n).Step() ==
+                       SQLITE_DONE;
+        today = std::max(today, addressDay.second);
+    }
+    // Only a day's own counts decide; yesterday's stay for the reports that arrive around midnight.
+    if (today > 0) ok = ok && m_trimAddressDays.Reset().Bind(1, today - 1).Step() == SQLITE_DONE;
     return ok;
 }
 
 std::optional<StoredFacts> SqliteStorage::Facts(const PendingReport& p) {
     const auto start = std::chrono::steady_clock::now();
-    if (m_facts.Reset().Bind(1, p.accountKey).Bind(2, p.report.machineKey).Bind(3, p.fingerprint).Step() != SQLITE_ROW)
+    if (m_facts.Reset()
+            .Bind(1, p.accountKey)
+            .Bind(2, p.report.machineKey)
+            .Bind(3, p.fingerprint)
+            .Bind(4, p.fingerprintKey)
+            .Bind(5, EnrolmentDay(p.receivedAt))
+            .Bind(6, p.remote)
+            .Step() != SQLITE_ROW)
         return std::nullopt;
-    const StoredFacts facts{m_facts.Int(0) != 0, m_facts.Int(1) != 0, m_facts.Int(2) != 0, m_facts.Int(3) != 0};
+    const StoredFacts facts{m_facts.Int(0) != 0, m_facts.Int(1) != 0, m_facts.Int(2) != 0,
+                            m_facts.Int(3) != 0, m_facts.Int(4) != 0, m_facts.Int(5)};
     // A statement left on a row keeps its read snapshot past the commit, and a connection holding an old
     // snapshot cannot begin its next write once another has written: every read is reset once read.
     m_facts.Reset();
@@ -418,7 +469,7 @@ std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
     const auto start = std::chrono::steady_clock::now();
     m_factsTime = {};
     if (!Exec("BEGIN IMMEDIATE")) return Fail("begin"), std::nullopt;
-    BatchRules rules(batch.requireRegistered);
+    BatchRules rules(batch.requireRegistered, batch.maxEnrolmentsPerAddress);
     std::vector<Outcome> outcomes;
     outcomes.reserve(batch.reports.size());
     for (const auto& p : batch.reports) {
