@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,9 @@
 #include <thread>
 
 #include "service/app/draw_cli.h"
+#include "service/app/operator_signals.h"
+#include "service/app/staff_cli.h"
+#include "service/app/staff_desk.h"
 #include "service/http/http_server.h"
 #include "service/app/secret_file.h"
 #include "service/app/service.h"
@@ -47,12 +51,14 @@ const char* const kUsage =
     "                         per-address limits and the records; no per-address connection cap for it\n"
     "  --bench-endpoint       also answer POST /bench/fixed with a fixed reply, storing nothing\n"
     "  --quiet                no line per request\n"
+    "  --log-format text|json one line per event as text (default), or as one JSON object per line\n"
     "  --timing               a line per batch: where its time went (parse, identity, facts, statements,\n"
     "                         commit), for benchmarks\n"
     "  --help                 this text\n"
     "\n"
     "report-service draw verify LIST.csv --seed SEED --params PARAMS [--result RESULT.csv]\n"
-    "                         recomputes a published wave of the closed test (draw --help says more)\n";
+    "                         recomputes a published wave of the closed test (draw --help says more)\n"
+    "report-service staff add|passwd|disable|list …  manages the staff accounts (staff --help).\n";
 
 struct Flags {
     std::string host = "127.0.0.1";
@@ -66,6 +72,7 @@ struct Flags {
     double rate = 50;
     bool bench = false;
     bool quiet = false;
+    bool jsonLog = false;
     bool timing = false;
     std::string proxy;
 };
@@ -166,6 +173,15 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
             flags.requireRegistered = true;
         } else if (arg == "--bench-endpoint") {
             flags.bench = true;
+        } else if (arg == "--log-format") {
+            const char* v = value("--log-format");
+            if (!v) return 2;
+            const auto format = Service::ParseLogFormat(v);
+            if (!format) {
+                std::fprintf(stderr, "report-service: --log-format wants text or json\n");
+                return 2;
+            }
+            flags.jsonLog = *format == Service::LogFormat::Json;
         } else if (arg == "--quiet") {
             flags.quiet = true;
         } else if (arg == "--timing") {
@@ -193,9 +209,38 @@ std::string NewToken() {
 
 }  // namespace
 
+namespace {
+
+// Every line the program prints about itself: as it is, or as one JSON object for a log shipper.
+bool g_jsonLog = false;
+void Emit(const std::string& line) {
+    if (!g_jsonLog) {
+        std::printf("%s\n", line.c_str());
+        return;
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    std::printf("%s\n", Service::JsonLogLine(ms, line).c_str());
+}
+
+std::string Text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Text(const char* format, ...) {
+    char text[4096];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "draw") == 0)
         return Service::DrawCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    if (argc > 1 && std::strcmp(argv[1], "staff") == 0)
+        return Service::StaffMain(std::vector<std::string>(argv + 2, argv + argc));
     Flags flags;
     if (const int rc = ParseFlags(argc, argv, flags)) return rc < 0 ? 0 : rc;
     setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -237,10 +282,29 @@ int main(int argc, char** argv) {
     serviceOptions.adminToken = flags.token;
     serviceOptions.requireRegistered = flags.requireRegistered;
     serviceOptions.maxEnrolmentsPerAddress = flags.maxPerAddress;
-    serviceOptions.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    g_jsonLog = flags.jsonLog;
+    serviceOptions.log = Emit;
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
     writer->SetFreeSpaceFloor(static_cast<uint64_t>(flags.minFreeMB) << 20);
+    // The staff desk on a connection of its own: logins, the audit log, the support pages.
+    auto staffStore = Service::OpenStaffStore(flags.db, error);
+    if (!staffStore) {
+        std::fprintf(stderr, "report-service: cannot use the staff tables of %s: %s\n", shownDb.c_str(), error.c_str());
+        return 1;
+    }
+    auto desk = std::make_unique<Service::StaffDesk>(std::move(staffStore), [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+    });
+    serviceOptions.moreRoutes = [&desk](const Service::HttpRequest& r, Service::Reply& reply) {
+        return desk->Route(r, reply);
+    };
+    serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
+    serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
+    desk->SetMetricsToken(flags.token);
+    desk->SetRunner([&service](std::function<void()> work) { return service->RunBlocking(std::move(work)); });
     Service::ServerOptions options;
     options.host = flags.host;
     options.port = flags.port;
@@ -253,24 +317,24 @@ int main(int argc, char** argv) {
     if (flags.bench) options.benchReply = Service::BenchReply();
     options.refusals = Service::ReportRefusals();
     options.bodyLimit = Service::kMaxReportBody;
-    if (!flags.quiet) options.log = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    if (!flags.quiet) options.log = Emit;
     auto server = std::make_unique<Service::HttpServer>(*service, options);
     const int port = server->Bind();
     if (port <= 0) {
         std::fprintf(stderr, "report-service: cannot listen on %s:%d\n", flags.host.c_str(), flags.port);
         return 1;
     }
-    std::printf("database %s\n", shownDb.c_str());
-    if (generated) std::printf("admin token %s\n", flags.token.c_str());
-    std::printf("dashboard http://%s:%d/?token=…  registration http://%s:%d/register\n", flags.host.c_str(), port,
-                flags.host.c_str(), port);
-    if (flags.requireRegistered) std::printf("reports of unregistered accounts are refused\n");
-    std::printf("listening on %s:%d\n", flags.host.c_str(), port);
+    Emit("database " + shownDb);
+    if (generated) Emit("admin token " + flags.token);
+    Emit(Text("dashboard http://%s:%d/?token=…  registration http://%s:%d/register", flags.host.c_str(), port,
+              flags.host.c_str(), port));
+    if (flags.requireRegistered) Emit("reports of unregistered accounts are refused");
+    Emit(Text("listening on %s:%d", flags.host.c_str(), port));
 
     std::thread waiter([&server, &stopSignals] {
         int signo = 0;
         sigwait(&stopSignals, &signo);
-        std::printf("signal %d: stopping\n", signo);
+        Emit(Text("signal %d: stopping", signo));
         // Run may not have started yet; keep asking until the listening loop has ended.
         for (int i = 0; i < 500 && !server->IsRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         server->Stop();
@@ -281,6 +345,6 @@ int main(int argc, char** argv) {
     waiter.join();
     server.reset();
     service.reset();  // what was queued is committed, then the database is closed
-    std::printf("stopped\n");
+    Emit("stopped");
     return ok ? 0 : 1;
 }

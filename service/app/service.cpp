@@ -17,14 +17,6 @@
 
 namespace Service {
 
-namespace {
-
-using Http::CookieValue;
-using Http::FormValue;
-using Http::Header;
-const char* const kHtml = "text/html; charset=utf-8";
-constexpr const char* kCookie = "zorv_admin";
-
 // Pages carry no scripts and load nothing: a script smuggled into a report could not run even if escaping
 // failed somewhere.
 void SecureHtml(HttpResponse& response) {
@@ -34,6 +26,14 @@ void SecureHtml(HttpResponse& response) {
     response.headers.emplace("X-Content-Type-Options", "nosniff");
     response.headers.emplace("Referrer-Policy", "no-referrer");
 }
+
+namespace {
+
+using Http::CookieValue;
+using Http::FormValue;
+using Http::Header;
+const char* const kHtml = "text/html; charset=utf-8";
+constexpr const char* kCookie = "zorv_admin";
 
 HttpResponse Json(const ReplySpec& reply) {
     HttpResponse r;
@@ -221,6 +221,7 @@ void ReportService::Handle(HttpRequest request, Reply reply) {
     if (request.path == "/reports.csv" && request.method == "GET") return ReportsCsv(request, std::move(reply));
     if (request.path == "/status" && request.method == "GET") return StatusPage(request, std::move(reply));
     if (request.path == "/waves" || request.path.rfind("/waves/", 0) == 0) return Waves(std::move(request), std::move(reply));
+    if (m_options.moreRoutes && m_options.moreRoutes(request, reply)) return;
     HttpResponse r;
     r.status = 404;
     r.contentType = "text/plain; charset=utf-8";
@@ -351,7 +352,8 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
 
 void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
     bool fromQuery = false;
-    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    if (!IsAdmin(request, fromQuery) && !(m_options.staffDashboard && m_options.staffDashboard(request)))
+        return reply(Refused());
     auto shared = std::make_shared<Reply>(std::move(reply));
     const bool taken = RunBlocking([this, shared, fromQuery] {
         const auto data = m_reader->Dashboard();
@@ -369,6 +371,7 @@ void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
 void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
     bool fromQuery = false;
     if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    if (m_options.tokenExported) m_options.tokenExported(request);
     HttpResponse r;
     r.contentType = "text/csv; charset=utf-8";
     r.headers.emplace("Content-Disposition", "attachment; filename=\"reports.csv\"");

@@ -33,7 +33,16 @@ struct ServiceOptions {
     std::function<void(const std::string&)> log;
     // Per batch: how long its parts took, for the benchmark; nothing when empty.
     std::function<void(const std::string&)> timing;
+    // Routes of the staff desk, asked before a 404: true when it took the request (and the reply).
+    std::function<bool(const HttpRequest&, Reply&)> moreRoutes;
+    // Whether a signed-in staff member may see the dashboard (besides the admin token).
+    std::function<bool(const HttpRequest&)> staffDashboard;
+    // An export made with the admin token, for the audit log.
+    std::function<void(const HttpRequest&)> tokenExported;
 };
+
+// The security headers of every page: no scripts, nothing loaded from elsewhere, no framing.
+void SecureHtml(HttpResponse& response);
 
 constexpr size_t kMaxReportBody = 16 * 1024;
 constexpr const char* kReportPath = "/act/score/pcinfo/add";

@@ -256,6 +256,8 @@ std::string RenderRegisterPage(const std::string& notice, bool good, const std::
     return Page("注册封测账号", body);
 }
 
+std::string RenderStaffPage(const std::string& title, const std::string& body) { return Page(title, body); }
+
 std::string RenderRefusedPage() {
     return Page("需要管理口令", "<h1>需要管理口令</h1><p>请在地址后加上 ?token=管理口令 再打开。</p>");
 }

@@ -29,6 +29,8 @@ std::string HtmlPage(const std::string& title, const std::string& body);
 // notice: the outcome of a registration (empty on a plain visit); accounts: shown to the admin only.
 std::string RenderRegisterPage(const std::string& notice, bool good, const std::vector<AccountRow>* accounts);
 std::string RenderRefusedPage();
+// Any page in the dashboard's frame and style.
+std::string RenderStaffPage(const std::string& title, const std::string& body);
 // UTF-8 with a byte-order mark, so a spreadsheet opens it in the right encoding: the header line, then one
 // line per report, so the export can be written as it is read.
 std::string ReportsCsvHeader();

@@ -1,0 +1,47 @@
+#pragma once
+// The staff desk's routes: login and logout, the audit log, search, account and machine pages, the
+// suspicious list, and the health checks. Its work (hashing, look-ups) runs where the service runs its admin
+// reads, never on the I/O threads; every action is audited.
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "service/app/operator_signals.h"
+#include "service/app/service.h"
+#include "service/app/staff_access.h"
+#include "service/storage/staff_store.h"
+
+namespace Service {
+
+class StaffDesk {
+public:
+    using Clock = std::function<int64_t()>;
+    // Runs work off the I/O threads (ReportService::RunBlocking); false when it is not taken.
+    using Runner = std::function<bool(std::function<void()>)>;
+    StaffDesk(std::unique_ptr<StaffStore> store, Clock clock);
+    // Until it is given, every staff route answers 503.
+    void SetRunner(Runner run) { m_run = std::move(run); }
+    // The token that lets a scraper from elsewhere read /metrics.
+    void SetMetricsToken(std::string token) { m_metricsToken = std::move(token); }
+    StaffDesk(const StaffDesk&) = delete;
+    StaffDesk& operator=(const StaffDesk&) = delete;
+
+    // ServiceOptions::moreRoutes and ::staffDashboard.
+    bool Route(const HttpRequest& request, Reply& reply);
+    bool MayViewDashboard(const HttpRequest& request);
+    // ServiceOptions::tokenExported: recorded with the actor "token".
+    void TokenExported(const HttpRequest& request);
+
+private:
+    void Serve(const HttpRequest& request, const Reply& reply);
+
+    std::unique_ptr<StaffStore> m_store;
+    Clock m_clock;
+    std::mutex m_storeMutex;  // the store's connection is used by one thread at a time
+    StaffAccess m_access;
+    Runner m_run;
+    std::string m_metricsToken;
+    ServiceMetrics m_metrics;
+};
+
+}  // namespace Service

@@ -1,0 +1,139 @@
+"""The staff desk of the real program: staff made on the command line sign in, see what their role allows,
+and every step lands in the audit log; a form without its CSRF token, a viewer's support page and a stale
+session are refused."""
+import http.client
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import urllib.parse
+
+from prometheus_client.parser import text_string_to_metric_families
+
+PASSWORD = "correct horse battery"
+
+
+class Client:
+    def __init__(self, port):
+        self.port, self.cookie = port, ""
+
+    def request(self, method, path, form=None, headers=None):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        h = {"Host": f"127.0.0.1:{self.port}", **(headers or {})}
+        if self.cookie:
+            h["Cookie"] = self.cookie
+        body = None
+        if form is not None:
+            body = urllib.parse.urlencode(form)
+            h["Content-Type"] = "application/x-www-form-urlencoded"
+        c.request(method, path, body=body, headers=h)
+        r = c.getresponse()
+        text = r.read().decode("utf-8", "replace")
+        c.close()
+        set_cookie = r.getheader("Set-Cookie") or ""
+        if set_cookie.startswith("zorv_staff="):
+            self.cookie = set_cookie.split(";")[0]
+        return r.status, text, set_cookie
+
+    def login(self, name, password=PASSWORD, origin=None):
+        headers = {"Origin": origin} if origin else {}
+        return self.request("POST", "/login", {"name": name, "password": password}, headers)
+
+
+def expect(what, got, status, *contains):
+    assert got[0] == status, f"{what}: status {got[0]}, wanted {status}: {got[1][:300]}"
+    for text in contains:
+        assert text in got[1] or text in got[2], f"{what}: no {text!r} in {got[1][:600]}"
+
+
+def main():
+    binary = sys.argv[1]
+    with tempfile.TemporaryDirectory() as folder:
+        db = os.path.join(folder, "reports.db")
+        for name, role in (("ann", "support"), ("vic", "viewer"), ("boss", "admin")):
+            subprocess.run([binary, "staff", "add", name, "--role", role, "--password-stdin", "--db", db],
+                           input=PASSWORD + "\n", text=True, check=True, capture_output=True, timeout=60)
+        service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--admin-token", "t0ken",
+                                    "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            port = None
+            for _ in range(50):
+                line = service.stdout.readline()
+                m = re.match(r"listening on 127\.0\.0\.1:(\d+)", line)
+                if m:
+                    port = int(m.group(1))
+                    break
+            assert port, "the service did not start"
+            report = {"param": ["player1", "player1", "00-11-22-33-44-55", "Example CPU", 4, 2993, "8192",
+                                "Chip;Name;1024;0", "1920 x 1080", "Windows 10 Pro 64-Bit", "PC01", "", "", ""]}
+            c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+            c.request("POST", "/act/score/pcinfo/add", body=json.dumps(report, ensure_ascii=False).encode(),
+                      headers={"Content-Type": "application/json; charset=utf-8"})
+            assert "提交成功" in c.getresponse().read().decode(), "the report was not accepted"
+
+            anon = Client(port)
+            expect("healthz", anon.request("GET", "/healthz"), 200, "ok")
+            expect("readyz", anon.request("GET", "/readyz"), 200, "ready")
+            expect("login page", anon.request("GET", "/login"), 200, "员工登录")
+            expect("search without a session", anon.request("GET", "/search"), 303)
+
+            ann = Client(port)
+            expect("wrong password", ann.login("ann", "wrong password!"), 401, "用户名或密码错误")
+            expect("another site's form", ann.login("ann", origin="https://evil.example"), 403)
+            signed = ann.login("Ann")
+            expect("login", signed, 303, "HttpOnly; Secure; SameSite=Strict")
+            expect("dashboard", ann.request("GET", "/"), 200)
+            found = ann.request("GET", "/search?q=" + urllib.parse.quote("ＰＬＡＹＥＲ１"))
+            expect("search in another spelling", found, 200, "/account?key=player1")
+            page = ann.request("GET", "/account?key=player1")
+            expect("account page", page, 200, "PC01", "全部报告", "success")
+            csrf = re.search(r'name="csrf" value="([0-9a-f]+)"', page[1]).group(1)
+            expect("logout without the token", ann.request("POST", "/logout", {}), 403)
+            expect("logout with another token", ann.request("POST", "/logout", {"csrf": "0" * 64}), 403)
+            stale = ann.cookie
+            expect("logout", ann.request("POST", "/logout", {"csrf": csrf}), 303, "Max-Age=0")
+            ann.cookie = stale
+            expect("the ended session", ann.request("GET", "/"), 401)
+
+            vic = Client(port)
+            expect("viewer login", vic.login("vic"), 303)
+            expect("viewer's dashboard", vic.request("GET", "/"), 200)
+            expect("viewer's search", vic.request("GET", "/search?q=player1"), 403, "您的角色不能打开此页")
+            expect("viewer's audit log", vic.request("GET", "/audit"), 403)
+
+            expect("the token's export", anon.request("GET", "/reports.csv?token=t0ken"), 200, "player1")
+            boss = Client(port)
+            expect("admin login", boss.login("boss"), 303)
+            audit = boss.request("GET", "/audit")
+            expect("audit log", audit, 200, "登录失败", "查看账号", "退出", "ＰＬＡＹＥＲ１")
+            expect("the token in the audit log", boss.request("GET", "/audit?actor=token&action=export"), 200,
+                   "reports.csv", "导出报告")
+            csv = boss.request("GET", "/audit.csv?action=search")
+            expect("audit export", csv, 200, "search", "ann")
+            assert "login" not in csv[1].replace("login_", ""), "the export ignores its filter"
+            assert PASSWORD not in audit[1] and PASSWORD not in csv[1], "a password in the audit log"
+            expect("suspicious list", boss.request("GET", "/suspicious"), 200, "可疑报名")
+
+            scrape = anon.request("GET", "/metrics")
+            expect("metrics from this machine", scrape, 200)
+            samples = {(s.name, tuple(sorted(s.labels.items()))): s.value
+                       for f in text_string_to_metric_families(scrape[1]) for s in f.samples}
+            assert samples[("report_service_reports_total", (("outcome", "success"),))] == 1, samples
+            assert samples[("report_service_database_up", ())] == 1, samples
+            expect("metrics through a proxy", anon.request("GET", "/metrics", headers={"X-Forwarded-For": "1.2.3.4"}), 403)
+            expect("metrics with the token", anon.request("GET", "/metrics", headers={
+                "X-Forwarded-For": "1.2.3.4", "Authorization": "Bearer t0ken"}), 200, "# TYPE")
+        finally:
+            service.terminate()
+            out, _ = service.communicate(timeout=30)
+        assert service.returncode == 0, f"the service ended with {service.returncode}: {out[-500:]}"
+        assert PASSWORD not in out, "a password in the log"
+        with open(db, "rb") as f:
+            assert PASSWORD.encode() not in f.read(), "a password in the database"
+    print("login, roles, CSRF, logout, the audit log and /metrics as expected")
+
+
+if __name__ == "__main__":
+    main()
