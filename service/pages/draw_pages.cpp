@@ -179,7 +179,7 @@ std::string RenderWavePage(const WavePage& page) {
 std::string RenderStatusPage(const std::string& account, const std::string& answer) {
     std::string body = "<h1>查询资格</h1><form method=\"get\" action=\"/status\" accept-charset=\"utf-8\">"
                        "<label>账号名 <input name=\"account\" maxlength=\"" +
-                       Num(static_cast<int64_t>(kMaxAccountChars)) + "\" value=\"" + HtmlEscape(account) +
+                       Num(static_cast<int64_t>(kMaxAccountUnits)) + "\" value=\"" + HtmlEscape(account) +
                        "\" required></label> <button type=\"submit\">查询</button></form>";
     if (!answer.empty())
         body += "<p class=\"card\" id=\"answer\">" + HtmlEscape(account) + "：<b>" + HtmlEscape(answer) + "</b></p>";
