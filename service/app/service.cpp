@@ -512,7 +512,7 @@ void ReportService::StatusPage(const HttpRequest& request, Reply reply) {
         return r;
     };
     if (account.empty()) return reply(render({}, {}));
-    if (AccountProblem(account).size()) return reply(render(account, "尚未报名"));
+    if (!RegistrationProblem(account).empty()) return reply(render(account, "尚未报名"));
     auto shared = std::make_shared<Reply>(std::move(reply));
     const bool taken = RunBlocking([this, shared, account, render] {
         const auto answer = StatusOf(*m_reader, account);
