@@ -43,7 +43,7 @@ build-asan:
 	@echo "==> building build/asan (native suites with AddressSanitizer and UndefinedBehaviorSanitizer)"
 	@cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 $(SANITIZE)" \
 	  -DCMAKE_C_FLAGS="-O1 $(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)" >/dev/null
-	@cmake --build build/asan --target unit_tests service_tests
+	@cmake --build build/asan --target unit_tests service_tests staff_tests
 
 # The libFuzzer targets (fuzz/), with clang.
 build-fuzz:
@@ -67,7 +67,7 @@ test: build
 test-asan:
 	@echo "==> testing build/asan (native suites under AddressSanitizer and UndefinedBehaviorSanitizer)"
 	@rc=0; export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1; \
-	for t in build/asan/tests/unit_tests build/asan/tests/service/service_tests; do \
+	for t in build/asan/tests/unit_tests build/asan/tests/service/service_tests build/asan/tests/service/staff_tests; do \
 	  $$t --gtest_brief=1 >build/asan/$${t##*/}.log 2>&1 && grep -a 'PASSED' build/asan/$${t##*/}.log | tail -1 \
 	    || { rc=1; echo "$$t FAILED:"; grep -a -E -A12 'Failure|ERROR: |runtime error|FAILED' build/asan/$${t##*/}.log | head -60; }; \
 	done; exit $$rc

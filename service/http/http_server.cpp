@@ -194,9 +194,11 @@ private:
     }
 
     bool ReadFailed(beast::error_code ec) {
+        // Closed meanwhile (the server stopping, or room made for a newcomer) while this read's success was
+        // already queued: the connection is gone, so nothing read on it may be served.
+        if (m_state == State::Closed) return true;
         if (!ec) return false;
         m_timer.cancel();
-        if (m_state == State::Closed) return true;
         if (ec == http::error::body_limit || ec == http::error::header_limit) {
             Refuse(413, Options().refusals.tooLarge);
         } else if (m_timedOut) {
@@ -249,6 +251,8 @@ private:
     }
 
     void Dispatch() {
+        // A request served on a closed connection would be stored and never answered.
+        if (m_state == State::Closed) return;
         m_state = State::Busy;
         m_timer.cancel();  // the writer's commit is bounded by its own queue, not by the client
         auto message = m_parser->release();
