@@ -24,7 +24,9 @@ void SecureHtml(HttpResponse& response) {
                              "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
                              "frame-ancestors 'none'; base-uri 'none'");
     response.headers.emplace("X-Content-Type-Options", "nosniff");
-    response.headers.emplace("Referrer-Policy", "no-referrer");
+    // same-origin, not no-referrer: under no-referrer a browser posts a form with "Origin: null", and the
+    // staff desk's same-origin check then refuses every real login.
+    response.headers.emplace("Referrer-Policy", "same-origin");
 }
 
 namespace {

@@ -24,6 +24,8 @@ import sys
 import threading
 import time
 
+from browser import CHROMIUM_FLAGS
+
 SUCCESS = "提交成功，本账号获得20积分"
 ACCOUNT_USED = "此账号已经提交成功过，每个账号只能成功一次"
 TOKEN = "e2e-token"
@@ -285,15 +287,6 @@ def crash(binary, work):
         svc.stop()
 
 
-CHROMIUM_FLAGS = [
-    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    # Chromium's own background traffic (updates, accounts, DNS) must not leave the machine either: every
-    # name resolves to nothing, only the loopback address is reachable.
-    "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", "--no-proxy-server",
-    "--disable-features=AsyncDns,DnsOverHttps,NetworkTimeServiceQuerying,OptimizationHints,Translate,MediaRouter",
-    "--disable-domain-reliability", "--no-pings", "--disable-breakpad", "--window-size=1280,1280",
-]
 
 
 def chromium(work, name, url, *extra):
