@@ -231,7 +231,8 @@ TEST(ReportRules, NumbersOutsideSaneRangesAreMalformed) {
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        ReportFields f = Fields("n" + std::to_string(++n), "00-11-22-33-44-" + std::to_string(10 + n));
+        ++n;
+        ReportFields f = Fields("n" + std::to_string(n), "00-11-22-33-44-" + std::to_string(10 + n));
         f.count = c.count;
         f.mhz = c.mhz;
         f.memory = c.memory;
