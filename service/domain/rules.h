@@ -74,6 +74,7 @@ struct KeptReport {
     std::string_view account, accountKey, mac, cpuName, memoryMB, displays, resolution, os, computerName, machineKey;
     int64_t cpuCount, clockMHz;
     std::optional<std::string_view> rawBody;
+    int64_t codePage;  // the table rawBody was read by, so the export reads it the same way
 };
 KeptReport Kept(const PendingReport& report, Outcome outcome);
 // Malformed samples keep at most this much of the reason and of the body.

@@ -322,9 +322,9 @@ TEST(Register, AccountNamesAreCheckedAndUnique) {
         EXPECT_NE(r.body.find(ServiceText::HtmlEscape(c.notice)), std::string::npos) << r.body;
         EXPECT_EQ(r.body.find("<script>"), std::string::npos);
     }
-    const auto accounts = fx.store->Accounts();
+    const auto accounts = fx.store->Accounts(1);
     ASSERT_TRUE(accounts);
-    EXPECT_EQ(accounts->size(), 8u);
+    EXPECT_EQ(accounts->rows.size(), 8u);
 }
 
 TEST(Register, TheListIsForTheAdminOnly) {
