@@ -364,6 +364,7 @@ private:
     // locks): nothing was written, and the batch may run again on fresh facts.
     bool m_retryable = false;
     bool m_exportFailed = false;  // the last export stopped before its end
+    int64_t m_refusedSinceTrim = 0;  // refused reports this instance stored since it last trimmed them
     std::string m_lastError;
     std::string m_timing;
     size_t m_failedAt = 0;
@@ -673,8 +674,9 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
         const Registration& r = batch.registrations[i];
         sent = Send("register", Params().Text(r.name).Text(r.accountKey).Int(r.at).Text(r.remote));
     }
-    const bool refusals =
-        std::any_of(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::Success; });
+    const int64_t refused =
+        std::count_if(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::Success; });
+    const bool refusals = RefusalTrimDue(m_refusedSinceTrim + refused, batch.refusedKept);
     if (sent && refusals) sent = Send("summarise_refused", Params().Int(std::max<int64_t>(batch.refusedKept, 0)));
     for (size_t i = 0; sent && i < batch.malformed.size(); ++i) {
         const auto& m = batch.malformed[i];
@@ -702,6 +704,7 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
         m_lastError = "commit: the transaction was rolled back";
         return std::nullopt;
     }
+    m_refusedSinceTrim = refusals ? 0 : m_refusedSinceTrim + refused;
     registered.clear();
     for (size_t i = 0; i < batch.registrations.size(); ++i)
         registered.push_back(PQntuples(results[reports.size() + i].Get()) == 1 ? RegisterResult::Registered

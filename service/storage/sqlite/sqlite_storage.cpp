@@ -146,6 +146,7 @@ private:
     ino_t m_ino = 0;
     bool m_broken = false;
     uint64_t m_floor = 0;
+    int64_t m_refusedSinceTrim = 0;  // refused reports stored since they were last trimmed to the bound
     std::string m_lastError;
     std::string m_timing;
     std::chrono::steady_clock::duration m_factsTime{};
@@ -561,14 +562,16 @@ std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch, std
             return Fail("register"), std::nullopt;
         registered.push_back(sqlite3_changes(m_db) == 1 ? RegisterResult::Registered : RegisterResult::Duplicate);
     }
-    if (std::any_of(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::Success; }) &&
-        !SummariseRefused(std::max<int64_t>(batch.refusedKept, 0)))
+    m_refusedSinceTrim += std::count_if(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::Success; });
+    const bool trim = RefusalTrimDue(m_refusedSinceTrim, batch.refusedKept);
+    if (trim && !SummariseRefused(std::max<int64_t>(batch.refusedKept, 0)))
         return Fail("summarise refusals"), std::nullopt;
     if (!WriteFigures(Tally(batch, outcomes))) return Fail("counts"), std::nullopt;
     // Checked again just before the commit: once the file is gone, nothing more is acknowledged.
     if (!Healthy()) return Fail("database file"), std::nullopt;
     const auto written = std::chrono::steady_clock::now();
     if (!Exec("COMMIT")) return Fail("commit"), std::nullopt;
+    if (trim) m_refusedSinceTrim = 0;
     m_timing = Timing({{"facts", m_factsTime},
                        {"statements", written - start - m_factsTime},
                        {"commit", std::chrono::steady_clock::now() - written}});
