@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Copies a report service's SQLite database into an empty PostgreSQL one, for the move from one machine to
-# several. Every table (reports with their raw bodies, enrolments, registrations, malformed samples and the
-# dashboard's figures) goes over in one transaction: either all of it arrives or nothing does.
+# several. Every table (reports with their raw bodies and the tables they were read by, enrolments,
+# registrations, malformed samples, the refusals kept only as counts and the dashboard's figures) goes over in one transaction: either all of it arrives or nothing does.
 #   tools/sqlite-to-postgres.sh SQLITE_FILE POSTGRESQL_URL
 # Stop the service first. The PostgreSQL schema must exist and be empty: start report-service once with
 # --db POSTGRESQL_URL (it creates the schema) and stop it again.
@@ -13,21 +13,21 @@ psql=$(command -v psql || echo /usr/lib/postgresql/15/bin/psql)
 [ -r "$src" ] || { echo "sqlite-to-postgres: cannot read $src" >&2; exit 1; }
 case "$src" in *"'"*) echo "sqlite-to-postgres: the file name must not contain a quote" >&2; exit 1 ;; esac
 version=$(sqlite3 -readonly "$src" "SELECT version FROM schema_version" 2>/dev/null || true)
-[ "$version" = 3 ] || { echo "sqlite-to-postgres: $src has schema version '${version:-none}', this copies version 3" >&2; exit 1; }
+[ "$version" = 4 ] || { echo "sqlite-to-postgres: $src has schema version '${version:-none}', this copies version 4 (start report-service on it once to migrate it)" >&2; exit 1; }
 target=$("$psql" -qAtX -d "$url" -c "SELECT (SELECT max(version) FROM schema_version), (SELECT count(*) FROM reports) + (SELECT count(*) FROM accounts)" 2>&1) ||
   { echo "sqlite-to-postgres: no schema in the PostgreSQL database yet (start report-service once with --db URL): $target" >&2; exit 1; }
-[ "$target" = "3|0" ] || { echo "sqlite-to-postgres: the PostgreSQL database is not an empty version 3 schema ($target)" >&2; exit 1; }
+[ "$target" = "4|0" ] || { echo "sqlite-to-postgres: the PostgreSQL database is not an empty version 4 schema ($target)" >&2; exit 1; }
 
 from() { printf "\\\\copy %s FROM PROGRAM 'sqlite3 -readonly -csv %s \"%s\"' WITH (FORMAT csv)\n" "$1" "$src" "$2"; }
 {
   cat <<'SQL'
 CREATE TEMP TABLE r(id bigint, received_at bigint, remote text, outcome text, points integer, account text,
   account_key text, mac text, cpu_name text, cpu_count bigint, clock_mhz bigint, memory_mb text, displays text,
-  resolution text, os text, computer_name text, machine_key text, raw text);
+  resolution text, os text, computer_name text, machine_key text, raw text, code_page integer);
 CREATE TEMP TABLE m(id bigint, received_at bigint, remote text, reason text, body text);
 SQL
-  from r "SELECT id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, CASE WHEN raw IS NULL THEN NULL ELSE hex(raw) END FROM reports"
-  echo "INSERT INTO reports SELECT id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, decode(raw, 'hex') FROM r;"
+  from r "SELECT id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, CASE WHEN raw IS NULL THEN NULL ELSE hex(raw) END, code_page FROM reports"
+  echo "INSERT INTO reports SELECT id, received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, decode(raw, 'hex'), code_page FROM r;"
   from "enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at)" \
     "SELECT account, account_key, machine_key, fingerprint, report_id, points, enrolled_at FROM enrolments ORDER BY rowid"
   from "accounts(id, name, account_key, registered_at, remote)" \
@@ -38,6 +38,7 @@ SQL
   from "timeline(hour, successes, refusals, malformed)" "SELECT hour, successes, refusals, malformed FROM timeline"
   from "hardware_counts(aspect, label, n)" "SELECT aspect, label, n FROM hardware_counts"
   from "address_enrolments(day, address, n)" "SELECT day, address, n FROM address_enrolments"
+  from "refused_summary(day, outcome, n)" "SELECT day, outcome, n FROM refused_summary"
   cat <<'SQL'
 SELECT setval(pg_get_serial_sequence('reports', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM reports), false);
 SELECT setval(pg_get_serial_sequence('accounts', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM accounts), false);

@@ -42,8 +42,11 @@ const char* const kUsage =
     "  --max-enrolments-per-address N\n"
     "                         machines one address may enrol in a day (default 300, an internet cafe;\n"
     "                         0: no bound); behind a proxy, the player's address it names\n"
-    "  --min-free-mb N        below N MB free on the SQLite database's disk, reports are answered 503 and\n"
-    "                         the log says why (default 256; 0: no floor)\n"
+    "  --min-free-mb N        below N MB free on the SQLite database's disk, reports are answered 503,\n"
+    "                         /readyz is 503 and the log says why (default 256; 0: no floor)\n"
+    "  --max-refused-reports N\n"
+    "                         refused reports kept one by one, the newest (default 100000); older ones are\n"
+    "                         kept only as counts per day and outcome (0: counts only)\n"
     "  --threads N            I/O threads serving every connection (default 2)\n"
     "  --rate N               requests per second allowed per address, after a burst of 4 N (default 50;\n"
     "                         0: no limit)\n"
@@ -68,6 +71,7 @@ struct Flags {
     bool requireRegistered = false;
     int64_t maxPerAddress = Service::kDefaultEnrolmentsPerAddress;
     int64_t minFreeMB = 256;
+    int64_t refusedKept = Service::kDefaultRefusedKept;
     int threads = 2;
     double rate = 50;
     bool bench = false;
@@ -165,6 +169,8 @@ int ParseFlags(int argc, char** argv, Flags& flags) {
             if (!WholeNumber(arg, value(arg.c_str()), 100000000, flags.maxPerAddress)) return 2;
         } else if (arg == "--min-free-mb") {
             if (!WholeNumber(arg, value(arg.c_str()), int64_t{1} << 30, flags.minFreeMB)) return 2;
+        } else if (arg == "--max-refused-reports") {
+            if (!WholeNumber(arg, value(arg.c_str()), 1000000000, flags.refusedKept)) return 2;
         } else if (arg == "--real-ip-from") {
             const char* v = value("--real-ip-from");
             if (!v) return 2;
@@ -250,10 +256,12 @@ int main(int argc, char** argv) {
     const auto parent = std::filesystem::path(flags.db).parent_path();
     if (!parent.empty() && !Service::IsPostgresUrl(flags.db)) std::filesystem::create_directories(parent, ec);
     std::string error;
-    // Two connections: the writer's, and the reader's for the admin pages, so an export never delays a commit.
+    // Three connections: the writer's, the reader's for the admin pages, and the export's, so an export
+    // never delays a commit nor the dashboard.
     auto writer = Service::OpenStorage(flags.db, error);
     auto reader = writer ? Service::OpenStorage(flags.db, error) : nullptr;
-    if (!writer || !reader) {
+    auto exporter = reader ? Service::OpenStorage(flags.db, error) : nullptr;
+    if (!writer || !reader || !exporter) {
         std::fprintf(stderr, "report-service: cannot use the database %s: %s\n", shownDb.c_str(), error.c_str());
         return 1;
     }
@@ -282,6 +290,7 @@ int main(int argc, char** argv) {
     serviceOptions.adminToken = flags.token;
     serviceOptions.requireRegistered = flags.requireRegistered;
     serviceOptions.maxEnrolmentsPerAddress = flags.maxPerAddress;
+    serviceOptions.refusedKept = flags.refusedKept;
     g_jsonLog = flags.jsonLog;
     serviceOptions.log = Emit;
     if (flags.timing) serviceOptions.timing = serviceOptions.log;
@@ -302,9 +311,11 @@ int main(int argc, char** argv) {
     };
     serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
     serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
-    auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
+    auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions,
+                                                            nullptr, std::move(exporter));
     desk->SetMetricsToken(flags.token);
-    desk->SetRunner([&service](std::function<void()> work) { return service->RunBlocking(std::move(work)); });
+    desk->SetRunner([&service](std::function<void()> work) { return service->RunRead(std::move(work)); });
+    desk->SetReadiness([&service] { return service->Unready(); });
     Service::ServerOptions options;
     options.host = flags.host;
     options.port = flags.port;

@@ -76,9 +76,46 @@ Refusals ReportRefusals() {
 
 std::string BenchReply() { return ReplyTo(Outcome::Success).Body(); }
 
+ReportService::Worker::Worker(size_t bound) : m_bound(bound) {
+    m_thread = std::thread([this] {
+        for (;;) {
+            std::function<void()> work;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_ready.wait(lock, [this] { return m_stopping || !m_work.empty(); });
+                if (m_work.empty()) return;
+                work = std::move(m_work.front());
+                m_work.pop_front();
+            }
+            work();
+        }
+    });
+}
+
+void ReportService::Worker::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_ready.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+bool ReportService::Worker::Post(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping || m_work.size() >= m_bound) return false;
+        m_work.push_back(std::move(work));
+    }
+    m_ready.notify_one();
+    return true;
+}
+
 ReportService::ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<Storage> reader,
-                             ServiceOptions options, Clock clock)
-    : m_writer(std::move(writer)), m_reader(std::move(reader)), m_options(std::move(options)), m_clock(std::move(clock)) {
+                             ServiceOptions options, Clock clock, std::unique_ptr<Storage> exporter)
+    : m_writer(std::move(writer)), m_reader(std::move(reader)), m_exporter(std::move(exporter)),
+      m_options(std::move(options)), m_clock(std::move(clock)) {
+    m_exportFrom = m_exporter ? m_exporter.get() : m_reader.get();
     if (!m_clock)
         m_clock = [] {
             return static_cast<int64_t>(
@@ -86,7 +123,10 @@ ReportService::ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<St
                     .count());
         };
     m_writerThread = std::thread([this] { WriterLoop(); });
-    m_readerThread = std::thread([this] { ReaderLoop(); });
+    // Admin work only: a short queue is plenty, and a flood of it cannot pile up. A download holds its
+    // thread for as long as the client takes: a few at a time.
+    m_reads = std::make_unique<Worker>(64);
+    if (m_exporter) m_exports = std::make_unique<Worker>(4);
 }
 
 ReportService::~ReportService() {
@@ -95,18 +135,23 @@ ReportService::~ReportService() {
         m_stopping = true;
     }
     m_writeReady.notify_all();
-    {
-        std::lock_guard<std::mutex> lock(m_readMutex);
-        m_readStopping = true;
-    }
-    m_readReady.notify_all();
     m_writerThread.join();
-    m_readerThread.join();
+    if (m_exports) m_exports->Stop();
+    m_reads->Stop();
 }
 
+namespace {
+// Reports, malformed bodies and registrations count against the queue's bound and a batch's size; a flush
+// marker is the program's own.
+template <class Job>
+bool Counted(const Job& job) {
+    return job.index() != std::variant_size_v<Job> - 1;
+}
+}  // namespace
+
 bool ReportService::Enqueue(WriteJob job) {
-    // Reports and malformed bodies count against the bound; registrations and flushes are few.
-    const bool counted = std::holds_alternative<ReportJob>(job) || std::holds_alternative<MalformedJob>(job);
+    static_assert(std::is_same_v<std::variant_alternative_t<3, WriteJob>, FlushJob>, "the flush marker is last");
+    const bool counted = Counted(job);
     {
         std::lock_guard<std::mutex> lock(m_writeMutex);
         if (m_stopping || (counted && m_pendingReports >= m_options.maxPending)) return false;
@@ -123,25 +168,44 @@ void ReportService::WriterLoop() {
         std::vector<WriteJob> jobs;
         {
             std::unique_lock<std::mutex> lock(m_writeMutex);
-            m_writeReady.wait(lock, [this] { return m_stopping || !m_writes.empty(); });
+            // Idle, the writer still looks at the database now and then, so /readyz and the log say at once
+            // when the disk runs low or the database goes, not at the next report.
+            if (!m_writeReady.wait_for(lock, std::chrono::seconds(2), [this] { return m_stopping || !m_writes.empty(); })) {
+                lock.unlock();
+                CheckHealth();
+                continue;
+            }
             if (m_writes.empty()) return;  // stopping with nothing left
             size_t counted = 0;
             while (!m_writes.empty() && counted < m_options.maxBatch) {
                 const WriteJob& next = m_writes.front();
-                if (std::holds_alternative<ReportJob>(next) || std::holds_alternative<MalformedJob>(next)) ++counted;
+                if (Counted(next)) ++counted;
                 jobs.push_back(std::move(m_writes.front()));
                 m_writes.pop_front();
             }
             m_pendingReports -= counted;
         }
         Write(jobs);
-        // Logged when it changes: a lost SQLite file stays lost, a PostgreSQL server may come back.
-        const bool healthy = m_writer->Healthy();
-        if (healthy == m_reportedBroken && m_options.log)
-            m_options.log(healthy ? std::string("database: available again")
-                                  : "database: " + m_writer->LastError() + "; no report is accepted while it lasts");
-        m_reportedBroken = !healthy;
+        CheckHealth();
     }
+}
+
+void ReportService::CheckHealth() {
+    // Logged when it changes, in one line saying why: a lost SQLite file stays lost, a PostgreSQL server may
+    // come back, free space may be made.
+    const bool healthy = m_writer->Healthy();
+    const std::string why = healthy ? std::string() : m_writer->LastError();
+    if (healthy == m_reportedBroken && m_options.log)
+        m_options.log(healthy ? std::string("database: available again")
+                              : "database: " + why + "; every report is answered 503 while it lasts");
+    m_reportedBroken = !healthy;
+    std::lock_guard<std::mutex> lock(m_healthMutex);
+    m_unready = why;
+}
+
+std::string ReportService::Unready() const {
+    std::lock_guard<std::mutex> lock(m_healthMutex);
+    return m_unready;
 }
 
 void ReportService::Write(std::vector<WriteJob>& jobs) {
@@ -150,24 +214,31 @@ void ReportService::Write(std::vector<WriteJob>& jobs) {
     Batch batch;
     batch.requireRegistered = m_options.requireRegistered;
     batch.maxEnrolmentsPerAddress = m_options.maxEnrolmentsPerAddress;
+    batch.refusedKept = m_options.refusedKept;
     std::vector<ReportJob*> reportJobs;
+    std::vector<RegistrationJob*> registrationJobs;
     for (auto& job : jobs) {
         if (auto* r = std::get_if<ReportJob>(&job)) {
             batch.reports.push_back(std::move(r->report));
             reportJobs.push_back(r);
         } else if (auto* m = std::get_if<MalformedJob>(&job)) {
             batch.malformed.push_back(std::move(m->malformed));
+        } else if (auto* g = std::get_if<RegistrationJob>(&job)) {
+            batch.registrations.push_back(std::move(g->registration));
+            registrationJobs.push_back(g);
         }
     }
     std::optional<std::vector<Outcome>> outcomes;
-    if (!batch.reports.empty() || !batch.malformed.empty()) outcomes = m_writer->Apply(batch);
+    std::vector<RegisterResult> registered;
+    if (!batch.reports.empty() || !batch.malformed.empty() || !batch.registrations.empty())
+        outcomes = m_writer->Apply(batch, registered);
     const auto applied = Clock::now();
     for (size_t i = 0; i < reportJobs.size(); ++i)
         reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
-    for (auto& job : jobs) {
-        if (auto* r = std::get_if<RegistrationJob>(&job)) r->done(m_writer->Register(r->name, r->accountKey, r->remote, r->at));
-        else if (auto* f = std::get_if<FlushJob>(&job)) f->done();
-    }
+    for (size_t i = 0; i < registrationJobs.size(); ++i)
+        registrationJobs[i]->done(outcomes && i < registered.size() ? registered[i] : RegisterResult::Failed);
+    for (auto& job : jobs)
+        if (auto* f = std::get_if<FlushJob>(&job)) f->done();
     if (m_options.timing && !batch.reports.empty()) {
         auto us = [](Clock::duration d) { return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(d).count()); };
         // Parse and identity run on the I/O threads as requests arrive: their sums since the last batch.
@@ -178,35 +249,16 @@ void ReportService::Write(std::vector<WriteJob>& jobs) {
     }
 }
 
-void ReportService::ReaderLoop() {
-    for (;;) {
-        std::function<void()> work;
-        {
-            std::unique_lock<std::mutex> lock(m_readMutex);
-            m_readReady.wait(lock, [this] { return m_readStopping || !m_reads.empty(); });
-            if (m_reads.empty()) return;
-            work = std::move(m_reads.front());
-            m_reads.pop_front();
-        }
-        work();
-    }
-}
-
 void ReportService::Flush() {
     std::promise<void> flushed;
     if (Enqueue(FlushJob{[&flushed] { flushed.set_value(); }})) flushed.get_future().wait();
 }
 
 bool ReportService::RunBlocking(std::function<void()> work) {
-    {
-        std::lock_guard<std::mutex> lock(m_readMutex);
-        // Admin work only: a short queue is plenty, and a flood of it cannot pile up.
-        if (m_readStopping || m_reads.size() >= 64) return false;
-        m_reads.push_back(std::move(work));
-    }
-    m_readReady.notify_one();
-    return true;
+    return (m_exports ? m_exports : m_reads)->Post(std::move(work));
 }
+
+bool ReportService::RunRead(std::function<void()> work) { return m_reads->Post(std::move(work)); }
 
 HttpResponse ReportService::TooLarge() { return Json(Refusal::kTooLarge); }
 
@@ -270,6 +322,7 @@ void ReportService::PostReport(HttpRequest request, Reply reply) {
         return reply(Json(charset.supported ? Refusal::kMalformed : Refusal::kUnknownCharset));
     }
     PendingReport p = Prepare(std::move(*parsed.report), std::move(request.body), request.remote, m_clock());
+    p.codePage = ServiceText::CodePageOf(charset.table);
     if (m_options.timing) {
         const auto t2 = std::chrono::steady_clock::now();
         m_parseNs += std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
@@ -318,15 +371,21 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
     bool fromQuery = false;
     const bool admin = IsAdmin(request, fromQuery);
     auto shared = std::make_shared<Reply>(std::move(reply));
+    // ?page=N of the registered list; anything else is the first page.
+    int64_t page = 1;
+    if (const auto p = request.query.find("page"); p != request.query.end() && !p->second.empty() &&
+                                                   p->second.size() <= 7 &&
+                                                   p->second.find_first_not_of("0123456789") == std::string::npos)
+        page = std::max<int64_t>(1, std::atoll(p->second.c_str()));
     // The page, once the registration (if any) is decided: the account list is read on the reader thread.
-    auto finish = [this, admin, fromQuery, shared](int status, std::string notice, bool good) {
-        auto render = [this, admin, fromQuery, shared, status, notice, good] {
+    auto finish = [this, admin, fromQuery, shared, page](int status, std::string notice, bool good) {
+        auto render = [this, admin, fromQuery, shared, status, notice, good, page] {
             HttpResponse r;
             r.status = status;
             r.contentType = kHtml;
-            std::optional<std::vector<AccountRow>> accounts;
+            std::optional<AccountPage> accounts;
             if (admin) {
-                accounts = m_reader->Accounts();
+                accounts = m_reader->Accounts(page);
                 RememberAdmin(r, fromQuery, m_options.adminToken);
             }
             r.body = RenderRegisterPage(notice, good, accounts ? &*accounts : nullptr);
@@ -335,7 +394,7 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
         };
         // Only the admin's page reads the database; the players' page is rendered where it is.
         if (!admin) return render();
-        if (!RunBlocking(render)) (*shared)(PlainError(503));
+        if (!RunRead(render)) (*shared)(PlainError(503));
     };
     if (request.method != "POST") return finish(200, {}, false);
     const std::string name = ServiceText::Trim(FormValue(request.body, "account"));
@@ -348,7 +407,7 @@ void ReportService::RegisterPage(HttpRequest request, Reply reply) {
         case RegisterResult::Failed: return finish(503, Replies::kServerError, false);
         }
     };
-    if (!Enqueue(RegistrationJob{name, Identity::AccountKey(name), request.remote, m_clock(), registered}))
+    if (!Enqueue(RegistrationJob{{name, Identity::AccountKey(name), request.remote, m_clock()}, registered}))
         finish(503, Replies::kServerError, false);
 }
 
@@ -357,7 +416,7 @@ void ReportService::Dashboard(const HttpRequest& request, Reply reply) {
     if (!IsAdmin(request, fromQuery) && !(m_options.staffDashboard && m_options.staffDashboard(request)))
         return reply(Refused());
     auto shared = std::make_shared<Reply>(std::move(reply));
-    const bool taken = RunBlocking([this, shared, fromQuery] {
+    const bool taken = RunRead([this, shared, fromQuery] {
         const auto data = m_reader->Dashboard();
         if (!data) return (*shared)(PlainError(503));
         HttpResponse r;
@@ -381,7 +440,7 @@ void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
     // Read and written a piece at a time: memory stays the same whatever the number of reports.
     r.stream = [this](const ChunkWriter& write) {
         std::string piece = ReportsCsvHeader();
-        const bool ok = m_reader->Export([&](const ReportRow& row) {
+        const bool ok = m_exportFrom->Export([&](const ReportRow& row) {
             piece += ReportsCsvLine(row);
             if (piece.size() < 64 * 1024) return true;
             const bool written = write(piece);
@@ -500,7 +559,7 @@ void ReportService::Waves(HttpRequest request, Reply reply) {
         r.body = std::move(*body);
         finish();
     };
-    if (!RunBlocking(std::move(work))) (*shared)(PlainError(503));
+    if (!RunRead(std::move(work))) (*shared)(PlainError(503));
 }
 
 void ReportService::StatusPage(const HttpRequest& request, Reply reply) {
@@ -516,7 +575,7 @@ void ReportService::StatusPage(const HttpRequest& request, Reply reply) {
     if (account.empty()) return reply(render({}, {}));
     if (!RegistrationProblem(account).empty()) return reply(render(account, "尚未报名"));
     auto shared = std::make_shared<Reply>(std::move(reply));
-    const bool taken = RunBlocking([this, shared, account, render] {
+    const bool taken = RunRead([this, shared, account, render] {
         const auto answer = StatusOf(*m_reader, account);
         (*shared)(answer ? render(account, *answer) : PlainError(503));
     });

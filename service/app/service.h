@@ -1,7 +1,8 @@
 #pragma once
 // The report service's request handling, apart from any socket: a request in, a reply out, later. Nothing here
 // runs on the caller's thread for long: reports go to one writer thread that commits them in batches, admin
-// reads go to one reader thread, and each reply is handed back through its callback.
+// reads go to one reader thread, exports to one of their own, and each reply is handed back through its
+// callback.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -25,8 +26,11 @@ struct ServiceOptions {
     bool requireRegistered = false;
     // Machines one address may enrol in a day; 0, no bound.
     int64_t maxEnrolmentsPerAddress = 0;
-    // Reports waiting for the writer past this are answered 503 at once instead of queueing without end.
+    // Reports and registrations waiting for the writer past this are answered 503 at once instead of
+    // queueing without end.
     size_t maxPending = 8192;
+    // Refused reports kept row by row; older ones are summarised into counts per day and outcome.
+    int64_t refusedKept = kDefaultRefusedKept;
     // At most this many reports per transaction.
     size_t maxBatch = 2048;
     // A line about the service's own state (the database gone); nothing when empty.
@@ -55,9 +59,11 @@ std::string BenchReply();
 class ReportService final : public RequestHandler {
 public:
     using Clock = std::function<int64_t()>;  // Unix seconds
-    // writer takes every write; reader serves the admin pages and the export.
+    // writer takes every write; reader serves the admin pages; exporter, on a thread of its own, the
+    // export and every other streamed body, so a slow download never holds the dashboard. Without an
+    // exporter the reader streams too, on its own thread.
     ReportService(std::unique_ptr<Storage> writer, std::unique_ptr<Storage> reader, ServiceOptions options,
-                  Clock clock = nullptr);
+                  Clock clock = nullptr, std::unique_ptr<Storage> exporter = nullptr);
     // Finishes what is queued (committing it), then stops its threads.
     ~ReportService() override;
     ReportService(const ReportService&) = delete;
@@ -71,8 +77,13 @@ public:
     void Flush();
     // Every report handed over so far is committed and answered: a flush.
     void Settle() override { Flush(); }
-    // Runs work on the reader thread (streamed bodies may block there); false when it is not taken.
+    // Runs a streamed body on the export thread (it may block there); false when it is not taken.
     bool RunBlocking(std::function<void()> work) override;
+    // Runs a page's reads on the reader thread; false when it is not taken.
+    bool RunRead(std::function<void()> work);
+    // Why reports cannot be stored now (the database gone, too little free space), as the writer last
+    // found it; empty while they can.
+    std::string Unready() const;
 
     // The reply to a body refused for its size before it was read.
     static HttpResponse TooLarge();
@@ -88,8 +99,7 @@ private:
         MalformedReport malformed;
     };
     struct RegistrationJob {
-        std::string name, accountKey, remote;
-        int64_t at = 0;
+        Registration registration;
         std::function<void(RegisterResult)> done;
     };
     struct FlushJob {
@@ -107,10 +117,30 @@ private:
     HttpResponse Refused() const;
     bool Enqueue(WriteJob job);
     void WriterLoop();
-    void ReaderLoop();
+    void CheckHealth();
+
+    // One thread running posted work in order, with a bound on what may wait.
+    class Worker {
+    public:
+        explicit Worker(size_t bound);
+        // Runs what is queued, then stops.
+        void Stop();
+        ~Worker() { Stop(); }
+        bool Post(std::function<void()> work);
+
+    private:
+        const size_t m_bound;
+        std::mutex m_mutex;
+        std::condition_variable m_ready;
+        std::deque<std::function<void()>> m_work;
+        bool m_stopping = false;
+        std::thread m_thread;
+    };
 
     std::unique_ptr<Storage> m_writer;
     std::unique_ptr<Storage> m_reader;
+    std::unique_ptr<Storage> m_exporter;  // may be null: then the reader exports
+    Storage* m_exportFrom = nullptr;
     ServiceOptions m_options;
     Clock m_clock;
 
@@ -123,13 +153,12 @@ private:
     bool m_stopping = false;
     bool m_reportedBroken = false;
 
-    std::mutex m_readMutex;
-    std::condition_variable m_readReady;
-    std::deque<std::function<void()>> m_reads;
-    bool m_readStopping = false;
+    mutable std::mutex m_healthMutex;
+    std::string m_unready;
 
     std::thread m_writerThread;
-    std::thread m_readerThread;
+    // Declared last: stopped (their queues run) before the storages they read go.
+    std::unique_ptr<Worker> m_reads, m_exports;
 };
 
 }  // namespace Service

@@ -109,6 +109,9 @@ void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
         return reply(std::move(r));
     }
     if (path == "/readyz") {
+        // Unready while reports would get 503: the writer's database gone or below its free-space floor.
+        if (const std::string why = m_unready ? m_unready() : std::string(); !why.empty())
+            return reply(Plain(503, "database: " + why + "\n"));
         const bool up = m_store->FindStaff("-").has_value();
         return reply(up ? Plain(200, "ready\n") : Plain(503, "database: " + m_store->LastError() + "\n"));
     }

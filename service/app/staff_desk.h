@@ -21,6 +21,8 @@ public:
     StaffDesk(std::unique_ptr<StaffStore> store, Clock clock);
     // Until it is given, every staff route answers 503.
     void SetRunner(Runner run) { m_run = std::move(run); }
+    // Why reports cannot be stored now (ReportService::Unready), for /readyz; empty while they can.
+    void SetReadiness(std::function<std::string()> unready) { m_unready = std::move(unready); }
     // The token that lets a scraper from elsewhere read /metrics.
     void SetMetricsToken(std::string token) { m_metricsToken = std::move(token); }
     StaffDesk(const StaffDesk&) = delete;
@@ -40,6 +42,7 @@ private:
     std::mutex m_storeMutex;  // the store's connection is used by one thread at a time
     StaffAccess m_access;
     Runner m_run;
+    std::function<std::string()> m_unready;
     std::string m_metricsToken;
     ServiceMetrics m_metrics;
 };

@@ -34,6 +34,7 @@ public:
     void Hour(int64_t hour, int64_t successes, int64_t refusals, int64_t malformed);
     void Hardware(std::string aspect, std::string label, int64_t n);
     void RegisteredAccounts(int64_t n) { m_data.registeredAccounts = n; }
+    void SummarisedRefusals(int64_t n) { m_data.summarisedRefusals = n; }
     DashboardData Finish();
 
 private:
@@ -44,7 +45,7 @@ private:
 // The stored report columns, in the order the export selects them.
 constexpr const char* kReportColumns =
     "id, received_at, remote, outcome, points, account, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, "
-    "resolution, os, computer_name, machine_key, raw";
+    "resolution, os, computer_name, machine_key, raw, code_page";
 // One exported row from a result row of those columns: Text(i), Int(i) and Bytes(i) read column i.
 template <class Row>
 void ReadReportRow(const Row& q, ReportRow& row) {
@@ -66,6 +67,7 @@ void ReadReportRow(const Row& q, ReportRow& row) {
     r.computerName = q.Text(14);
     r.machineKey = q.Text(15);
     row.rawBody = q.Bytes(16);
+    row.codePage = static_cast<unsigned>(q.Int(17));  // NULL, before the table was kept: 0
 }
 
 }  // namespace Service

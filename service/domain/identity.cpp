@@ -1,5 +1,6 @@
 #include "service/domain/identity.h"
 
+#include <sodium.h>
 #include <utf8proc.h>
 
 #include <cctype>
@@ -89,9 +90,23 @@ std::string MacKey(std::string_view mac) {
     return hex;
 }
 
-std::string Fingerprint(const Report& report) {
+std::string FingerprintText(const Report& report) {
     return Casefold(report.cpuName) + "\x1f" + Casefold(report.displays) + "\x1f" + Casefold(report.computerName);
 }
+
+std::string FingerprintHash(std::string_view text) {
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    static const char* const hex = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < kFingerprintHashBytes / 2; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
+}
+
+std::string Fingerprint(const Report& report) { return FingerprintHash(FingerprintText(report)); }
 
 std::string MachineKey(std::string_view macKey, std::string_view fingerprint) {
     return macKey.empty() ? "fp:" + std::string(fingerprint) : "mac:" + std::string(macKey);

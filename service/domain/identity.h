@@ -15,6 +15,12 @@ std::string AccountKey(std::string_view utf8);
 // (not twelve digits, letters other than hex, or all-zero / all-F, which broken drivers report).
 std::string MacKey(std::string_view mac);
 // CPU name, display list and computer name, case-folded the same way, separated by unit separators.
+std::string FingerprintText(const Report& report);
+// What is stored and compared: a fixed-size hash of that text (the first 128 bits of its SHA-256, in hex),
+// so a long display list costs its length once, in the report's own columns, not again in every key and
+// index. The text itself stays readable in those columns.
+constexpr size_t kFingerprintHashBytes = 32;
+std::string FingerprintHash(std::string_view text);
 std::string Fingerprint(const Report& report);
 // The one key of a machine: "mac:" and the MAC's key when it has one, otherwise "fp:" and the fingerprint.
 std::string MachineKey(std::string_view macKey, std::string_view fingerprint);

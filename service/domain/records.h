@@ -12,19 +12,24 @@
 namespace Service {
 
 // The schema version this program writes; opening a database migrates older ones up to it.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 // Malformed bodies are counted; only the newest few are kept, each cut to this size, for diagnosis.
 constexpr int kMalformedSamples = 100;
 constexpr size_t kMalformedSampleBytes = 2048;
+// Refused reports kept row by row by default; older ones are summarised into counts per UTC day and outcome.
+constexpr int64_t kDefaultRefusedKept = 100000;
+// The registered list is shown this many names to a page.
+constexpr int64_t kAccountsPerPage = 500;
 
 // A parsed report with the identity keys the rules compare (see identity.h).
 struct PendingReport {
     Report report;            // report.machineKey filled by Identity::MachineKey
     std::string accountKey;   // NFKC case-folded account
     std::string macKey;       // twelve upper-case hex digits; empty when the report has no usable MAC
-    std::string fingerprint;  // case-folded CPU name, display list and computer name
+    std::string fingerprint;  // the hash of the case-folded CPU name, display list and computer name
     std::string fingerprintKey;  // the machine key the fingerprint has without a MAC
     std::string rawBody;      // the bytes as they arrived (kept for accepted reports only)
+    unsigned codePage = 936;  // the table the body was read by (936: none declared, read as GB18030)
     std::string remote;
     int64_t receivedAt = 0;   // Unix seconds
 };
@@ -37,12 +42,25 @@ struct MalformedReport {
     int64_t receivedAt = 0;
 };
 
-// What one transaction applies: reports in order, then malformed records.
+// An account name for the registered list, checked already (RegistrationProblem).
+struct Registration {
+    std::string name;        // as typed, kept for display
+    std::string accountKey;  // decides duplicates
+    std::string remote;
+    int64_t at = 0;          // Unix seconds
+};
+
+enum class RegisterResult { Registered, Duplicate, Failed };
+
+// What one transaction applies: reports in order, then malformed records and registrations.
 struct Batch {
     std::vector<PendingReport> reports;
     std::vector<MalformedReport> malformed;
     bool requireRegistered = false;
     int64_t maxEnrolmentsPerAddress = 0;  // per day; 0, no bound
+    std::vector<Registration> registrations;
+    // Refused reports kept row by row, the newest; older ones become counts (refused_summary).
+    int64_t refusedKept = kDefaultRefusedKept;
 };
 
 struct ReportRow {
@@ -53,6 +71,7 @@ struct ReportRow {
     int64_t points = 0;
     Report report;
     std::string rawBody;  // the bytes as they arrived; empty for refused reports
+    unsigned codePage = 0;  // the table rawBody was read by; 0 for reports stored before it was kept
 };
 
 struct TimelineRow {
@@ -72,6 +91,7 @@ struct DashboardData {
     int64_t enrolledMachines = 0;
     HardwareCounts hardware;  // kept as machines enrol, never recounted from the reports
     int64_t registeredAccounts = 0;
+    int64_t summarisedRefusals = 0;  // refused reports past the kept bound, now only counted per day
 };
 
 struct AccountRow {
@@ -80,6 +100,11 @@ struct AccountRow {
     bool enrolled = false;
 };
 
-enum class RegisterResult { Registered, Duplicate, Failed };
+// One page of the registered list, oldest first.
+struct AccountPage {
+    int64_t page = 1;  // from 1
+    int64_t total = 0;  // names registered in all
+    std::vector<AccountRow> rows;  // at most kAccountsPerPage
+};
 
 }  // namespace Service

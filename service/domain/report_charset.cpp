@@ -99,4 +99,13 @@ std::optional<std::string> DecodeBody(std::string_view body, const Charset::Code
     return text;
 }
 
+unsigned CodePageOf(const Charset::CodePageName* charset) { return charset ? charset->codePage : 936; }
+
+std::optional<std::string> ExportedBody(std::string_view body, unsigned codePage) {
+    if (codePage == 0) return ToUtf8(body);
+    const Charset::CodePageName* charset = codePage == 936 ? nullptr : Charset::ForCodePage(codePage);
+    if (codePage != 936 && !charset) return std::nullopt;
+    return DecodeBody(body, charset);
+}
+
 }  // namespace ServiceText

@@ -26,4 +26,12 @@ BodyCharset ReadBodyCharset(std::string_view contentType);
 // the body is not what it is declared to be.
 std::optional<std::string> DecodeBody(std::string_view body, const Charset::CodePageName* charset);
 
+// The code page a body is kept with: its charset's, or 936 when none was declared.
+unsigned CodePageOf(const Charset::CodePageName* charset);
+// A stored body as UTF-8 for the export, by the table its parse used (CodePageOf), never by a guess: a GBK
+// body whose bytes happen to be valid UTF-8 is still shown as GBK. 0, a body stored before the table was
+// kept, is shown as UTF-8 when valid and otherwise as GB18030, as it always was. Nothing when the bytes
+// are not valid in their table.
+std::optional<std::string> ExportedBody(std::string_view body, unsigned codePage);
+
 }  // namespace ServiceText

@@ -102,7 +102,7 @@ KeptReport Kept(const PendingReport& p, Outcome outcome) {
     KeptReport k{OutcomeName(outcome), ok ? kRewardPoints : 0,
                  keep(r.account), keep(p.accountKey), keep(r.mac, 64), keep(r.cpuName), keep(r.memoryMB, 32),
                  keep(r.displays), keep(r.resolution, 64), keep(r.os), keep(r.computerName), keep(r.machineKey),
-                 r.cpuCount, r.clockMHz, std::nullopt};
+                 r.cpuCount, r.clockMHz, std::nullopt, p.codePage};
     if (ok) k.rawBody = p.rawBody;
     return k;
 }

@@ -66,6 +66,10 @@ private:
     std::map<std::pair<std::string, int64_t>, int64_t> m_addressDays;  // (address, day) -> this batch's
 };
 
+// Whether a writer that has stored `since` refused reports since it last trimmed them should trim now: at
+// most 1 % past the kept bound, so the walk to the bound's edge is not paid on every batch.
+constexpr bool RefusalTrimDue(int64_t since, int64_t kept) { return since > 0 && since >= (kept > 100 ? kept / 100 : 1); }
+
 // A report as its row keeps it. A refused report keeps who sent it and why, with the long free-text fields cut,
 // so a flood of refusals costs a bounded amount per row; only a success keeps its raw body and points.
 struct KeptReport {
@@ -74,6 +78,7 @@ struct KeptReport {
     std::string_view account, accountKey, mac, cpuName, memoryMB, displays, resolution, os, computerName, machineKey;
     int64_t cpuCount, clockMHz;
     std::optional<std::string_view> rawBody;
+    int64_t codePage;  // the table rawBody was read by, so the export reads it the same way
 };
 KeptReport Kept(const PendingReport& report, Outcome outcome);
 // Malformed samples keep at most this much of the reason and of the body.

@@ -67,7 +67,7 @@ Draw::WaveRecord ReadWave(const Row& q) {
 // An enrolled machine's report without its raw body (a freeze reads every one), then its account key.
 constexpr const char* kMachineColumns =
     "id, received_at, remote, outcome, points, account, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, "
-    "resolution, os, computer_name, machine_key, NULL, account_key";
-constexpr int kMachineKeyColumn = 17;
+    "resolution, os, computer_name, machine_key, NULL, NULL, account_key";
+constexpr int kMachineKeyColumn = 18;
 
 }  // namespace Service

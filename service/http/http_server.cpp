@@ -179,8 +179,20 @@ private:
             beast::error_code ignored;
             self->m_stream.socket().cancel(ignored);
         });
-        http::async_read_header(m_stream, m_buffer, *m_parser,
-                                [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHeader(ec); });
+        m_headerBytes = 0;
+        ReadHeaderPart();
+    }
+
+    // The parser's own header limit applies to what one read leaves unparsed: fields it has already taken
+    // do not count, so many small ones trickled in would pass. The bytes it takes are counted here instead,
+    // the request line included, and the header is refused once they pass the limit.
+    void ReadHeaderPart() {
+        http::async_read_some(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, size_t n) {
+            self->m_headerBytes += n;
+            if (!ec && self->m_headerBytes > self->Options().headerLimit) ec = http::error::header_limit;
+            if (!ec && !self->m_parser->is_header_done()) return self->ReadHeaderPart();
+            self->OnHeader(ec);
+        });
     }
 
     // A reply of the HTTP layer's own, for a request that will not be served; the connection closes after it.
@@ -398,6 +410,7 @@ private:
     std::string m_client;  // who the request is from: m_remote, or the player a trusted proxy names
     std::string m_method, m_target;
     size_t m_requestBytes = 0;
+    size_t m_headerBytes = 0;  // of the request being read, as the parser takes them
     bool m_keepAlive = true;
     bool m_timedOut = false;
     std::atomic<int64_t> m_waitingSince{0};

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "service/domain/machine_labels.h"
+#include "service/domain/report_charset.h"
 #include "service/domain/report_parse.h"
 #include "service/domain/service_text.h"
 
@@ -215,7 +216,11 @@ std::string RenderDashboard(const DashboardData& data) {
             "，UTC）</h2>";
     body += TimelineSvg(data);
     body += "<p class=\"note\">绿：成功 " + Num(data.successes) + "；橙：拒绝 " + Num(refusals) + "；灰：格式错误 " +
-            Num(data.malformed) + "</p></div>";
+            Num(data.malformed) + "</p>";
+    if (data.summarisedRefusals > 0)
+        body += "<p class=\"note\">较早的 " + Num(data.summarisedRefusals) +
+                " 条被拒报告只保留每日计数，不再逐条导出；以上数字仍包含它们。</p>";
+    body += "</div>";
     body += "<h2 style=\"margin-top:18px\">已报名机器的硬件分布（共 " + Num(data.enrolledMachines) +
             " 台，占比按不同机器计）</h2><div class=\"grid\">";
     for (const auto& chart : HardwareCharts(data.hardware, data.enrolledMachines))
@@ -227,7 +232,7 @@ std::string RenderDashboard(const DashboardData& data) {
 
 std::string HtmlPage(const std::string& title, const std::string& body) { return Page(title, body); }
 
-std::string RenderRegisterPage(const std::string& notice, bool good, const std::vector<AccountRow>* accounts) {
+std::string RenderRegisterPage(const std::string& notice, bool good, const AccountPage* accounts) {
     std::string body = "<h1>注册封测账号</h1>";
     if (!notice.empty())
         body += "<p class=\"card\" style=\"color:" + std::string(good ? "#2d7a48" : "#b03a2e") + "\">" +
@@ -240,9 +245,18 @@ std::string RenderRegisterPage(const std::string& notice, bool good, const std::
             Num(static_cast<int64_t>(kMaxAccountUnits)) +
             " 个字符（与检测程序的输入框相同，表情符号等少数字符各占两个）。注册后在检测程序中填写同一账号名。每个账号、每台电脑只能成功提交一次。</p>";
     if (accounts) {
-        body += "<h2>已注册账号（" + Num(static_cast<int64_t>(accounts->size())) +
-                "）</h2><table><tr><th>账号</th><th>注册时间（UTC）</th><th>已报名</th></tr>";
-        for (const auto& a : *accounts) {
+        // A page at a time: ten thousand names would be most of a megabyte in one page.
+        const int64_t pages = std::max<int64_t>(1, (accounts->total + kAccountsPerPage - 1) / kAccountsPerPage);
+        std::string links;
+        if (pages > 1) {
+            links = "<p class=\"note\">第 " + Num(accounts->page) + " 页，共 " + Num(pages) + " 页";
+            if (accounts->page > 1) links += " · <a href=\"/register?page=" + Num(accounts->page - 1) + "\">上一页</a>";
+            if (accounts->page < pages) links += " · <a href=\"/register?page=" + Num(accounts->page + 1) + "\">下一页</a>";
+            links += "</p>";
+        }
+        body += "<h2>已注册账号（" + Num(accounts->total) + "）</h2>" + links +
+                "<table><tr><th>账号</th><th>注册时间（UTC）</th><th>已报名</th></tr>";
+        for (const auto& a : accounts->rows) {
             char when[32];
             const time_t tt = static_cast<time_t>(a.registeredAt);
             struct tm tm {};
@@ -251,7 +265,7 @@ std::string RenderRegisterPage(const std::string& notice, bool good, const std::
             body += "<tr><td>" + HtmlEscape(a.name) + "</td><td>" + when + "</td><td>" +
                     (a.enrolled ? "是" : "否") + "</td></tr>";
         }
-        body += "</table>";
+        body += "</table>" + links;
     }
     return Page("注册封测账号", body);
 }
@@ -276,8 +290,9 @@ std::string ReportsCsvLine(const ReportRow& row) {
     struct tm tm {};
     gmtime_r(&tt, &tm);
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-    // The raw body is kept as it came; the export shows it as UTF-8 like everything else.
-    const auto raw = ServiceText::ToUtf8(row.rawBody);
+    // The raw body is kept as it came; the export shows it as UTF-8 like everything else, read by the table
+    // its parse used.
+    const auto raw = ServiceText::ExportedBody(row.rawBody, row.codePage);
     return Num(row.id) + "," + when + "," + CsvField(row.remote) + "," + row.outcome + "," + Num(row.points) + "," +
            CsvField(r.account) + "," + CsvField(r.mac) + "," + CsvField(r.cpuName) + "," +
            CsvField(CpuVendor(r.cpuName)) + "," + Num(r.cpuCount) + "," + Num(r.clockMHz) + "," +

@@ -27,7 +27,8 @@ std::string RenderDashboard(const DashboardData& data);
 // A page in the dashboard's style around body (HTML already escaped).
 std::string HtmlPage(const std::string& title, const std::string& body);
 // notice: the outcome of a registration (empty on a plain visit); accounts: shown to the admin only.
-std::string RenderRegisterPage(const std::string& notice, bool good, const std::vector<AccountRow>* accounts);
+// accounts: the admin's page of the registered list; null for players.
+std::string RenderRegisterPage(const std::string& notice, bool good, const AccountPage* accounts);
 std::string RenderRefusedPage();
 // Any page in the dashboard's frame and style.
 std::string RenderStaffPage(const std::string& title, const std::string& body);

@@ -31,19 +31,30 @@ class Storage {
 public:
     virtual ~Storage() = default;
 
-    // Applies every report's rules and records the malformed ones in one transaction, committed durably
-    // before it returns. The outcomes are in the order of batch.reports. Nothing when the transaction failed
-    // or the database is no longer the one opened: then nothing was stored and nothing may be acknowledged.
+    // Applies every report's rules, records the malformed ones and registers the names in one transaction,
+    // committed durably before it returns; refused reports past batch.refusedKept are summarised into
+    // counts in the same transaction. The outcomes are in the order of batch.reports, and registered (one
+    // per batch.registrations) says which names were new. Nothing when the transaction failed or the
+    // database is no longer the one opened: then nothing was stored and nothing may be acknowledged.
     // A unique constraint refusing an enrolment is a rule's answer (the account or machine is taken); any
     // other failure, another constraint's included, fails the whole batch.
-    virtual std::optional<std::vector<Outcome>> Apply(const Batch& batch) = 0;
-
-    // accountKey decides duplicates; name is kept for display.
-    virtual RegisterResult Register(const std::string& name, const std::string& accountKey,
-                                    const std::string& remote, int64_t now) = 0;
+    virtual std::optional<std::vector<Outcome>> Apply(const Batch& batch, std::vector<RegisterResult>& registered) = 0;
+    std::optional<std::vector<Outcome>> Apply(const Batch& batch) {
+        std::vector<RegisterResult> registered;
+        return Apply(batch, registered);
+    }
+    // One name, in a transaction of its own.
+    RegisterResult Register(const std::string& name, const std::string& accountKey, const std::string& remote,
+                            int64_t now) {
+        Batch batch;
+        batch.registrations.push_back({name, accountKey, remote, now});
+        std::vector<RegisterResult> registered;
+        return Apply(batch, registered) && registered.size() == 1 ? registered[0] : RegisterResult::Failed;
+    }
 
     virtual std::optional<DashboardData> Dashboard() = 0;
-    virtual std::optional<std::vector<AccountRow>> Accounts() = 0;
+    // Page `page` (from 1) of the registered list, kAccountsPerPage names to a page, oldest first.
+    virtual std::optional<AccountPage> Accounts(int64_t page) = 0;
     // Every well-formed report (accepted and refused), oldest first, one at a time: memory stays constant.
     // The sink returns false to stop early (then Export returns false too).
     virtual bool Export(const std::function<bool(const ReportRow&)>& sink) = 0;

@@ -14,6 +14,11 @@ asserting the figure that shows it holds. Loopback only; every loop and wait is 
                                           MAC with a character other than hex and separators is malformed
     attacks.py farming BINARY WORKDIR     a script inventing MACs from one address enrols at most the day's
                                           bound, and behind a proxy each player address has its own
+    attacks.py header BINARY WORKDIR      a header of many tiny fields trickled in: 8 KiB counted in bytes,
+                                          8192 answered, 8193 refused
+    attacks.py refusals BINARY WORKDIR    refusals past the kept bound become daily counts (the dashboard
+                                          still counts each); below the free-space floor reports get 503,
+                                          /readyz says why and so does one log line
 """
 import http.client
 import json
@@ -261,9 +266,93 @@ def labels(binary, work, reports=300, bound=200):
         svc.stop()
 
 
+def trickled_header(port, size, piece=1000):
+    """A GET whose header is exactly size bytes of tiny fields, sent a piece at a time: the status line."""
+    head = b"GET /register HTTP/1.1\r\nHost: x\r\n"
+    fields, n = [], 0
+    while len(head) + sum(map(len, fields)) + 9 + 16 <= size:
+        fields.append(b"X%03x: b\r\n" % (n % 4096))  # 9 bytes each
+        n += 1
+    pad = size - len(head) - sum(map(len, fields)) - 2 - len(b"Y: \r\n")
+    data = head + b"".join(fields) + b"Y: " + b"p" * pad + b"\r\n\r\n"
+    assert len(data) == size, len(data)
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        for at in range(0, len(data), piece):
+            s.sendall(data[at:at + piece])
+            time.sleep(0.01)
+        reply = b""
+        while b"\r\n" not in reply:
+            got = s.recv(4096)
+            if not got:
+                break
+            reply += got
+    return len(fields), reply.split(b"\r\n", 1)[0].decode()
+
+
+def header(binary, work, limit=8 * 1024):
+    svc = Service(binary, os.path.join(work, "header.db"), "--quiet", "--rate", "0")
+    try:
+        for size, expected in ((limit, "200"), (limit + 1, "413"), (11000, "413")):
+            fields, status = trickled_header(svc.port, size)
+            print("%d-byte header of %d tiny fields, in 1000-byte pieces: %s" % (size, fields, status), flush=True)
+            check(status.split(" ")[1:2] == [expected], "a %d-byte header gets %s" % (size, expected))
+    finally:
+        svc.stop()
+
+
+def refusals(binary, work, kept=50, sent=200):
+    db = os.path.join(work, "refusals.db")
+    svc = Service(binary, db, "--quiet", "--rate", "0", "--max-refused-reports", str(kept))
+    try:
+        conn = http.client.HTTPConnection("127.0.0.1", svc.port, timeout=10)
+        status, body = svc.post_report(payload("taken", "02-AA-00-00-00-01"), conn)
+        check(shown(body) == SUCCESS, "the account enrols once")
+        for n in range(sent):
+            status, body = svc.post_report(payload("taken", "02-AA-00-01-%02X-%02X" % (n >> 8, n & 255),
+                                                   computer="R%d" % n), conn)
+            if code_of(body) != 1:
+                fail("a report of an enrolled account is not refused as such: " + body)
+        rows = sqlite3.connect(db).execute("SELECT count(*) FROM reports WHERE outcome <> 'success'").fetchone()[0]
+        summary = sqlite3.connect(db).execute("SELECT coalesce(sum(n), 0) FROM refused_summary").fetchone()[0]
+        status, page = svc.request("GET", "/", headers={"X-Admin-Token": TOKEN})
+        counted = page.split("账号已用<b>", 1)[1].split("<", 1)[0] if "账号已用<b>" in page else "?"
+        status, csv = svc.request("GET", "/reports.csv", headers={"X-Admin-Token": TOKEN})
+        exported = csv.count("\r\n") - 1
+        print("%d refusals, bound %d: %d rows kept, %d summarised, dashboard counts %s, export %d rows"
+              % (sent, kept, rows, summary, counted, exported), flush=True)
+        check(rows == kept, "only the newest %d refusals are kept row by row" % kept)
+        check(summary == sent - kept, "the older %d are daily counts" % (sent - kept))
+        check(counted == str(sent), "the dashboard still counts every refusal")
+        check(exported == kept + 1, "the export lists the success and the kept refusals")
+    finally:
+        svc.stop()
+    # A floor no disk has: every report is below it.
+    svc = Service(binary, os.path.join(work, "floor.db"), "--quiet", "--min-free-mb", str(1 << 30))
+    try:
+        status, body = svc.post_report(payload("floor", "02-AA-00-02-00-01"))
+        check(status == 503, "below the free-space floor a report is answered 503")
+        deadline = time.time() + 10
+        ready = svc.request("GET", "/readyz")
+        while ready[0] != 503 and time.time() < deadline:
+            time.sleep(0.2)
+            ready = svc.request("GET", "/readyz")
+        print("/readyz: %d %s" % (ready[0], ready[1].strip()), flush=True)
+        check(ready[0] == 503 and "below the floor" in ready[1], "/readyz is unready and says why")
+        status, body = svc.post_report(payload("floor2", "02-AA-00-02-00-02"))
+        deadline = time.time() + 5
+        while not any("below the floor" in l for l in svc.all_lines) and time.time() < deadline:
+            time.sleep(0.1)
+        time.sleep(0.5)
+        why = [l for l in svc.all_lines if "below the floor" in l]
+        print("log: " + "".join(why).strip(), flush=True)
+        check(status == 503 and len(why) == 1, "one log line says why, however many reports get 503")
+    finally:
+        svc.stop()
+
+
 def main():
     attacks = {"stop": stop_under_load, "admission": admission, "machine": machine, "farming": farming,
-               "fields": fields, "labels": labels}
+               "fields": fields, "labels": labels, "header": header, "refusals": refusals}
     if len(sys.argv) < 4 or sys.argv[1] not in attacks:
         print(__doc__)
         return 2

@@ -323,9 +323,9 @@ TEST(Register, AccountNamesAreCheckedAndUnique) {
         EXPECT_NE(r.body.find(ServiceText::HtmlEscape(c.notice)), std::string::npos) << r.body;
         EXPECT_EQ(r.body.find("<script>"), std::string::npos);
     }
-    const auto accounts = fx.store->Accounts();
+    const auto accounts = fx.store->Accounts(1);
     ASSERT_TRUE(accounts);
-    EXPECT_EQ(accounts->size(), 8u);
+    EXPECT_EQ(accounts->rows.size(), 8u);
 }
 
 TEST(Register, TheListIsForTheAdminOnly) {
@@ -435,6 +435,7 @@ TEST(ReportsCsv, EveryAcceptedReportWithAByteOrderMark) {
     fx.Report(CheckerPayload(Fields("\xCD\xE6\xBC\xD2", "00-11-22-33-44-55")));
     fx.Report(CheckerPayload(Fields("\xCD\xE6\xBC\xD2", "00-11-22-33-44-55")));
     fx.Report("not json");
+    fx.Report(CheckerPayload(Fields("\xD2\xBB\xD2\xB5", "00-11-22-33-44-56")));  // 一业: also valid UTF-8
     ReportFields formula = Fields("=HYPERLINK(\x27x\x27)", "66-77-88-99-AA-BB");
     fx.Report(CheckerPayload(formula));
     const auto r = fx.Get("/reports.csv", "secret-token");
@@ -443,12 +444,14 @@ TEST(ReportsCsv, EveryAcceptedReportWithAByteOrderMark) {
     EXPECT_EQ(r.body.substr(0, 3), "\xEF\xBB\xBF");
     size_t lines = 0;
     for (size_t p = 0; (p = r.body.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
-    EXPECT_EQ(lines, 4u);  // header and three accepted reports; the malformed one is not exported
+    EXPECT_EQ(lines, 5u);  // header and four accepted reports; the malformed one is not exported
     EXPECT_NE(r.body.find(",success,20,\"玩家\","), std::string::npos);
     EXPECT_NE(r.body.find(",account_used,0,\"玩家\","), std::string::npos);
     EXPECT_NE(r.body.find("\"'=HYPERLINK('x')\""), std::string::npos);
     // The raw body of a code-page report is exported as UTF-8 text.
     EXPECT_NE(r.body.find("\"{\"\"param\"\":[\"\"玩家\"\""), std::string::npos);
+    // Read as it was parsed, not as the UTF-8 its bytes also are.
+    EXPECT_NE(r.body.find("\"{\"\"param\"\":[\"\"一业\"\""), std::string::npos);
 }
 
 TEST(Dashboard, ChartsAreSharesOfDistinctMachines) {

@@ -14,6 +14,33 @@ struct Utf8Case {
     bool valid;
 };
 
+// The export reads a stored body by the table its parse used, never by what its bytes look like.
+TEST(ServiceText, ExportedBodyByTheTableItsParseUsed) {
+    const std::string gbkLooksUtf8 = "\xD2\xBB\xD2\xB5";  // 一业 in GBK; as UTF-8 it reads һҵ
+    const struct {
+        const char* label;
+        std::string body;
+        unsigned codePage;
+        std::optional<std::string> shown;
+    } cases[] = {
+        {"936, bytes that are also valid UTF-8", gbkLooksUtf8, 936, "一业"},
+        {"65001, the same bytes", gbkLooksUtf8, 65001, "һҵ"},
+        {"kept before the table was: the old reading", gbkLooksUtf8, 0, "һҵ"},
+        {"kept before, GBK that is not UTF-8", "\xB3\xC2", 0, "陈"},
+        {"936 reads code page 936's euro byte", "\x80", 936, "€"},
+        {"950", "\xBB\x4F\xC6\x57", 950, "臺灣"},
+        {"1252", "caf\xE9 \x80", 1252, "café €"},
+        {"65001, not valid UTF-8", "\xB3\xC2", 65001, std::nullopt},
+        {"936, a lead byte cut short", "\xB3", 936, std::nullopt},
+        {"a code page no Windows uses", "abc", 12345, std::nullopt},
+        {"a refused report keeps no body", "", 936, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(ExportedBody(c.body, c.codePage), c.shown);
+    }
+}
+
 TEST(ServiceText, Utf8Validation) {
     const Utf8Case cases[] = {
         {"empty", "", true},

@@ -41,6 +41,9 @@ const Migration kMigrations[] = {
     {3,
 #include "postgres_schema_v3.inc"
     },
+    {4,
+#include "postgres_schema_v4.inc"
+    },
 };
 
 constexpr int kShards = 16;
@@ -49,8 +52,8 @@ constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{2000};
 
 #define REPORT_INSERT                                                                                          \
     "INSERT INTO reports(received_at, remote, outcome, points, account, account_key, mac, cpu_name, cpu_count, " \
-    "clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw) "                          \
-    "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17::bytea)"
+    "clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw, code_page) "               \
+    "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17::bytea, $18::integer)"
 
 // The statements the writer runs for every batch, prepared once per connection.
 const std::pair<const char*, const char*> kPrepared[] = {
@@ -68,13 +71,27 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "WITH ORDINALITY AS t(a, m, f, k, d, r, i) ORDER BY i"},
     // A refused report: its row only.
     {"refused", REPORT_INSERT},
-    // A success: its row and its enrolment ($18 the fingerprint). A unique constraint that still refuses the
+    // A success: its row and its enrolment ($19 the fingerprint). A unique constraint that still refuses the
     // enrolment (a writer outside the locks) fails the statement with 23505, and the batch runs again with
     // this report refused.
     {"success",
      "WITH r AS (" REPORT_INSERT " RETURNING id) "
      "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
-     "SELECT $5, $6, $16, $18, id, $4, $1 FROM r"},
+     "SELECT $5, $6, $16, $19, id, $4, $1 FROM r"},
+    // A name for the registered list; none returned when it was registered already.
+    {"register",
+     "INSERT INTO accounts(name, account_key, registered_at, remote) VALUES($1, $2, $3, $4) "
+     "ON CONFLICT (account_key) DO NOTHING RETURNING id"},
+    // Refused reports past the newest $1 (the partial index reports_refused walks only them) become counts
+    // per UTC day and outcome. Another instance trimming at once waits for the rows and then finds them gone;
+    // RETURNING counts only what this one deleted.
+    {"summarise_refused",
+     "WITH cut AS (SELECT id FROM reports WHERE outcome <> 'success' ORDER BY id DESC LIMIT 1 OFFSET $1), "
+     "gone AS (DELETE FROM reports WHERE outcome <> 'success' AND id <= (SELECT id FROM cut) "
+     "RETURNING received_at, outcome) "
+     "INSERT INTO refused_summary(day, outcome, n) SELECT received_at / 86400, outcome, count(*) FROM gone "
+     "GROUP BY 1, 2 ORDER BY 1, 2 "
+     "ON CONFLICT (day, outcome) DO UPDATE SET n = refused_summary.n + EXCLUDED.n"},
     {"outcomes",
      "INSERT INTO outcome_counts(outcome, shard, n) SELECT o, $1, n FROM unnest($2::text[], $3::bigint[]) AS t(o, n) "
      "ON CONFLICT (outcome, shard) DO UPDATE SET n = outcome_counts.n + EXCLUDED.n"},
@@ -253,11 +270,12 @@ public:
     explicit PgStorage(std::string url) : m_url(std::move(url)) {}
 
     bool Open(std::string& error);
-    std::optional<std::vector<Outcome>> Apply(const Batch& batch) override;
-    RegisterResult Register(const std::string& name, const std::string& accountKey, const std::string& remote,
-                            int64_t now) override;
+    using Storage::Apply;
+    std::optional<std::vector<Outcome>> Apply(const Batch& batch, std::vector<RegisterResult>& registered) override;
     std::optional<DashboardData> Dashboard() override { return Reading([this] { return ReadDashboard(); }); }
-    std::optional<std::vector<AccountRow>> Accounts() override { return Reading([this] { return ReadAccounts(); }); }
+    std::optional<AccountPage> Accounts(int64_t page) override {
+        return Reading([this, page] { return ReadAccounts(page); });
+    }
     bool Export(const std::function<bool(const ReportRow&)>& sink) override {
         // Once rows went out, a second try would send them again: only an export that sent nothing is retried.
         bool delivered = false;
@@ -308,7 +326,7 @@ private:
         return result;
     }
     std::optional<DashboardData> ReadDashboard();
-    std::optional<std::vector<AccountRow>> ReadAccounts();
+    std::optional<AccountPage> ReadAccounts(int64_t page);
     bool ReadExport(const std::function<bool(const ReportRow&)>& sink);
     std::optional<std::vector<MalformedReport>> ReadSamples();
     bool Connect();
@@ -317,7 +335,8 @@ private:
     bool Migrate();
     // conflicted: the reports whose enrolment a unique constraint refused on an earlier attempt; one more is
     // added when it happens again.
-    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, std::set<size_t>& conflicted, bool& commitSent);
+    std::optional<std::vector<Outcome>> ApplyOnce(const Batch& batch, std::set<size_t>& conflicted, bool& commitSent,
+                                                  std::vector<RegisterResult>& registered);
     PGconn* Conn() const { return m_owner.Get(); }
     // The statements adding the batch's figures to the dashboard's tables: how many, or kSendFailed.
     static constexpr size_t kSendFailed = ~size_t{0};
@@ -345,6 +364,7 @@ private:
     // locks): nothing was written, and the batch may run again on fresh facts.
     bool m_retryable = false;
     bool m_exportFailed = false;  // the last export stopped before its end
+    int64_t m_refusedSinceTrim = 0;  // refused reports this instance stored since it last trimmed them
     std::string m_lastError;
     std::string m_timing;
     size_t m_failedAt = 0;
@@ -579,7 +599,7 @@ bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
 }
 
 std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std::set<size_t>& conflicted,
-                                                          bool& commitSent) {
+                                                          bool& commitSent, std::vector<RegisterResult>& registered) {
     if (!PQenterPipelineMode(Conn())) {
         m_lastError = "cannot use a pipeline";
         return std::nullopt;
@@ -644,11 +664,20 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
         q.Int(reports[i].receivedAt).Text(reports[i].remote).Text(k.outcome).Int(k.points).Text(k.account);
         q.Text(k.accountKey).Text(k.mac).Text(k.cpuName).Int(k.cpuCount).Int(k.clockMHz).Text(k.memoryMB);
         q.Text(k.displays).Text(k.resolution).Text(k.os).Text(k.computerName).Text(k.machineKey);
-        if (k.rawBody) q.Bytes(*k.rawBody);
-        else q.Null();
+        if (k.rawBody) q.Bytes(*k.rawBody).Int(k.codePage);
+        else q.Null().Null();
         if (outcome == Outcome::Success) q.Text(reports[i].fingerprint);
         sent = Send(outcome == Outcome::Success ? "success" : "refused", q);
     }
+    // The names right after the reports, so their results sit at a known place.
+    for (size_t i = 0; sent && i < batch.registrations.size(); ++i) {
+        const Registration& r = batch.registrations[i];
+        sent = Send("register", Params().Text(r.name).Text(r.accountKey).Int(r.at).Text(r.remote));
+    }
+    const int64_t refused =
+        std::count_if(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::Success; });
+    const bool refusals = RefusalTrimDue(m_refusedSinceTrim + refused, batch.refusedKept);
+    if (sent && refusals) sent = Send("summarise_refused", Params().Int(std::max<int64_t>(batch.refusedKept, 0)));
     for (size_t i = 0; sent && i < batch.malformed.size(); ++i) {
         const auto& m = batch.malformed[i];
         sent = Send("sample",
@@ -658,7 +687,8 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
     const size_t figures = sent ? SendFigures(Tally(batch, outcomes)) : kSendFailed;
     if (figures == kSendFailed || !SendSql("COMMIT")) return std::nullopt;
     commitSent = true;
-    const size_t statements = reports.size() + batch.malformed.size() + (batch.malformed.empty() ? 0 : 1) + figures + 1;
+    const size_t statements = reports.size() + batch.registrations.size() + (refusals ? 1 : 0) +
+                              batch.malformed.size() + (batch.malformed.empty() ? 0 : 1) + figures + 1;
     const bool ok = PQpipelineSync(Conn()) && Collect(statements, results);
     if (!ok && !m_failedState.empty() && UniqueViolation(m_failedState.c_str()) && m_failedAt < reports.size() &&
         outcomes[m_failedAt] == Outcome::Success && PQstatus(Conn()) == CONNECTION_OK) {
@@ -674,19 +704,24 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
         m_lastError = "commit: the transaction was rolled back";
         return std::nullopt;
     }
+    m_refusedSinceTrim = refusals ? 0 : m_refusedSinceTrim + refused;
+    registered.clear();
+    for (size_t i = 0; i < batch.registrations.size(); ++i)
+        registered.push_back(PQntuples(results[reports.size() + i].Get()) == 1 ? RegisterResult::Registered
+                                                                               : RegisterResult::Duplicate);
     const auto written = Clock::now();
     // The statements and the commit share one round trip here: their time is one figure.
     m_timing = Timing({{"facts", factsRead - start}, {"statements_and_commit", written - factsRead}});
     return outcomes;
 }
 
-std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch) {
+std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch, std::vector<RegisterResult>& registered) {
     std::set<size_t> conflicted;
     for (int attempt = 1;; ++attempt) {
         if (!Connected()) return std::nullopt;
         bool commitSent = false;
         const size_t known = conflicted.size();
-        if (auto outcomes = ApplyOnce(batch, conflicted, commitSent)) return outcomes;
+        if (auto outcomes = ApplyOnce(batch, conflicted, commitSent, registered)) return outcomes;
         // A report newly found conflicting is progress, not a failed attempt: each one is found once.
         if (conflicted.size() > known) --attempt;
         // A pipeline that could not be read to its end leaves the connection unusable: treated as lost.
@@ -706,16 +741,6 @@ std::optional<std::vector<Outcome>> PgStorage::Apply(const Batch& batch) {
     }
 }
 
-RegisterResult PgStorage::Register(const std::string& name, const std::string& accountKey, const std::string& remote,
-                                   int64_t now) {
-    if (!Connected()) return RegisterResult::Failed;
-    auto r = Run("INSERT INTO accounts(name, account_key, registered_at, remote) VALUES($1, $2, $3, $4) "
-                 "ON CONFLICT (account_key) DO NOTHING RETURNING id",
-                 Params().Text(name).Text(accountKey).Int(now).Text(remote));
-    if (!r) return RegisterResult::Failed;
-    return PQntuples(r.Get()) == 1 ? RegisterResult::Registered : RegisterResult::Duplicate;
-}
-
 std::optional<DashboardData> PgStorage::ReadDashboard() {
     if (!Connected()) return std::nullopt;
     // One snapshot for every figure; the shards are summed as the rows are added.
@@ -724,7 +749,8 @@ std::optional<DashboardData> PgStorage::ReadDashboard() {
     auto hours = Run("SELECT hour, successes, refusals, malformed FROM timeline");
     auto hardware = Run("SELECT aspect, label, n FROM hardware_counts");
     auto accounts = Run("SELECT count(*) FROM accounts");
-    if (!totals || !hours || !hardware || !accounts) return Rollback(), std::nullopt;
+    auto summarised = Run("SELECT coalesce(sum(n), 0) FROM refused_summary");
+    if (!totals || !hours || !hardware || !accounts || !summarised) return Rollback(), std::nullopt;
     Rollback();
     DashboardBuilder data;
     for (int i = 0; i < PQntuples(totals.Get()); ++i) data.Outcome(Text(totals.Get(), i, 0), Int(totals.Get(), i, 1));
@@ -735,18 +761,26 @@ std::optional<DashboardData> PgStorage::ReadDashboard() {
     for (int i = 0; i < PQntuples(hardware.Get()); ++i)
         data.Hardware(Text(hardware.Get(), i, 0), Text(hardware.Get(), i, 1), Int(hardware.Get(), i, 2));
     data.RegisteredAccounts(Int(accounts.Get(), 0, 0));
+    data.SummarisedRefusals(Int(summarised.Get(), 0, 0));
     return data.Finish();
 }
 
-std::optional<std::vector<AccountRow>> PgStorage::ReadAccounts() {
+std::optional<AccountPage> PgStorage::ReadAccounts(int64_t page) {
     if (!Connected()) return std::nullopt;
+    AccountPage result;
+    result.page = std::max<int64_t>(page, 1);
+    // The count and the page from one snapshot.
+    if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")) return std::nullopt;
+    auto count = Run("SELECT count(*) FROM accounts");
     auto q = Run("SELECT a.name, a.registered_at, e.account_key IS NOT NULL FROM accounts a "
-                 "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.id");
-    if (!q) return std::nullopt;
-    std::vector<AccountRow> rows;
+                 "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.id LIMIT $1 OFFSET $2",
+                 Params().Int(kAccountsPerPage).Int((result.page - 1) * kAccountsPerPage));
+    Rollback();
+    if (!count || !q) return std::nullopt;
+    result.total = Int(count.Get(), 0, 0);
     for (int i = 0; i < PQntuples(q.Get()); ++i)
-        rows.push_back({Text(q.Get(), i, 0), Int(q.Get(), i, 1), Text(q.Get(), i, 2) == "t"});
-    return rows;
+        result.rows.push_back({Text(q.Get(), i, 0), Int(q.Get(), i, 1), Text(q.Get(), i, 2) == "t"});
+    return result;
 }
 
 bool PgStorage::ReadExport(const std::function<bool(const ReportRow&)>& sink) {

@@ -27,6 +27,9 @@ const char* const kSchema =
 const char* const kSchemaV3 =
 #include "sqlite_schema_v3.inc"
     ;
+const char* const kSchemaV4 =
+#include "sqlite_schema_v4.inc"
+    ;
 const char* const kWaveSchema =
 #include "sqlite_waves.inc"
     ;
@@ -95,11 +98,10 @@ private:
 class SqliteStorage final : public Storage {
 public:
     bool Open(const std::string& path, std::string& error);
-    std::optional<std::vector<Outcome>> Apply(const Batch& batch) override;
-    RegisterResult Register(const std::string& name, const std::string& accountKey, const std::string& remote,
-                            int64_t now) override;
+    using Storage::Apply;
+    std::optional<std::vector<Outcome>> Apply(const Batch& batch, std::vector<RegisterResult>& registered) override;
     std::optional<DashboardData> Dashboard() override;
-    std::optional<std::vector<AccountRow>> Accounts() override;
+    std::optional<AccountPage> Accounts(int64_t page) override;
     bool Export(const std::function<bool(const ReportRow&)>& sink) override;
     std::optional<std::vector<MalformedReport>> MalformedSamples() override;
     bool Healthy() override;
@@ -134,6 +136,7 @@ private:
     std::optional<StoredFacts> Facts(const PendingReport& p);
     std::optional<Outcome> ApplyOne(const PendingReport& p, BatchRules& rules);
     bool WriteFigures(const BatchFigures& figures);
+    bool SummariseRefused(int64_t kept);
 
     // Declared first, so the statements below are finalised before it closes.
     Connection m_owner;
@@ -143,11 +146,13 @@ private:
     ino_t m_ino = 0;
     bool m_broken = false;
     uint64_t m_floor = 0;
+    int64_t m_refusedSinceTrim = 0;  // refused reports stored since they were last trimmed to the bound
     std::string m_lastError;
     std::string m_timing;
     std::chrono::steady_clock::duration m_factsTime{};
     Stmt m_facts, m_accountUsed, m_insertReport, m_enrol, m_setOutcome, m_outcomeCount,
-        m_timeline, m_hardware, m_malformed, m_trimMalformed, m_addressDay, m_trimAddressDays;
+        m_timeline, m_hardware, m_malformed, m_trimMalformed, m_addressDay, m_trimAddressDays, m_register,
+        m_refusedCut, m_summariseRefused, m_dropRefused;
 };
 
 bool SqliteStorage::Exec(const char* sql) {
@@ -178,8 +183,8 @@ bool SqliteStorage::Prepared() {
            m_insertReport.Prepare(
                m_db,
                "INSERT INTO reports(received_at, remote, outcome, points, account, account_key, mac, cpu_name, "
-               "cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw) "
-               "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)") &&
+               "cpu_count, clock_mhz, memory_mb, displays, resolution, os, computer_name, machine_key, raw, "
+               "code_page) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)") &&
            m_enrol.Prepare(m_db,
                            "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, "
                            "enrolled_at) VALUES(?,?,?,?,?,?,?)") &&
@@ -202,7 +207,18 @@ bool SqliteStorage::Prepared() {
            m_addressDay.Prepare(m_db,
                                 "INSERT INTO address_enrolments(day, address, n) VALUES(?1, ?2, ?3) "
                                 "ON CONFLICT(day, address) DO UPDATE SET n = n + ?3") &&
-           m_trimAddressDays.Prepare(m_db, "DELETE FROM address_enrolments WHERE day < ?");
+           m_trimAddressDays.Prepare(m_db, "DELETE FROM address_enrolments WHERE day < ?") &&
+           m_register.Prepare(m_db,
+                              "INSERT INTO accounts(name, account_key, registered_at, remote) VALUES(?,?,?,?) "
+                              "ON CONFLICT(account_key) DO NOTHING") &&
+           // The newest refused report past the kept ones (the partial index reports_refused walks only them),
+           // then everything refused up to it becomes counts per UTC day and outcome.
+           m_refusedCut.Prepare(m_db, "SELECT id FROM reports WHERE outcome <> 'success' ORDER BY id DESC LIMIT 1 OFFSET ?") &&
+           m_summariseRefused.Prepare(m_db,
+                                      "INSERT INTO refused_summary(day, outcome, n) SELECT received_at / 86400, outcome, "
+                                      "count(*) FROM reports WHERE outcome <> 'success' AND id <= ?1 GROUP BY 1, 2 "
+                                      "ON CONFLICT(day, outcome) DO UPDATE SET n = n + excluded.n") &&
+           m_dropRefused.Prepare(m_db, "DELETE FROM reports WHERE outcome <> 'success' AND id <= ?");
 }
 
 // Version 1 had no version table, compared accounts and machines as sent and kept every body. Its rows move
@@ -271,7 +287,8 @@ DROP TABLE v1_enrolments;
 DROP TABLE v1_accounts;
 DROP TABLE v1_reports;
 )sql";
-    if (!Exec(move) || !Exec(kSchema) || !Exec(copy)) return false;
+    // The later steps before the copy, so the rows arrive in the current shape with the current keys.
+    if (!Exec(move) || !Exec(kSchema) || !Exec(kSchemaV3) || !Exec(kSchemaV4) || !Exec(copy)) return false;
     // The hardware counts, machine by machine, as the writer keeps them.
     Stmt machines, add;
     if (!machines.Prepare(m_db, (std::string("SELECT ") + kReportColumns +
@@ -317,6 +334,20 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
             return false;
         }
     }
+    // The schema's version 4 step hashes the fingerprints of older versions as the program does.
+    auto hash = [](sqlite3_context* ctx, int, sqlite3_value** argv) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        const std::string h =
+            Identity::FingerprintHash(p ? std::string_view(p, static_cast<size_t>(sqlite3_value_bytes(argv[0]))) : "");
+        sqlite3_result_text(ctx, h.data(), static_cast<int>(h.size()), SQLITE_TRANSIENT);
+    };
+    using HashFn = void (*)(sqlite3_context*, int, sqlite3_value**);
+    const HashFn hashFn = hash;
+    if (sqlite3_create_function(m_db, "fingerprint_hash", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, hashFn,
+                                nullptr, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(m_db);
+        return false;
+    }
     // The schema and a first write in one transaction: an unwritable file or folder shows here, at start.
     if (!Exec("BEGIN IMMEDIATE")) {
         error = m_lastError;
@@ -343,12 +374,13 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
         Fail("migrate");
         return false;
     }
+    if (unversioned) version = kSchemaVersion;
     if (version == 0 && !unversioned && !Exec(kSchema)) {
         error = m_lastError;
         Fail("schema");
         return false;
     }
-    if ((version < 3 && !Exec(kSchemaV3)) || !Exec(kWaveSchema) ||
+    if ((version < 3 && !Exec(kSchemaV3)) || (version < 4 && !Exec(kSchemaV4)) || !Exec(kWaveSchema) ||
         !Exec(("UPDATE schema_version SET version = " + std::to_string(kSchemaVersion)).c_str()) || !Exec("COMMIT")) {
         error = "the database is not writable: " + m_lastError;
         Fail("first write");
@@ -459,8 +491,8 @@ std::optional<Outcome> SqliteStorage::ApplyOne(const PendingReport& p, BatchRule
         .Bind(14, k.os)
         .Bind(15, k.computerName)
         .Bind(16, k.machineKey);
-    if (k.rawBody) m_insertReport.BindBlob(17, *k.rawBody);
-    else m_insertReport.BindNull(17);
+    if (k.rawBody) m_insertReport.BindBlob(17, *k.rawBody).Bind(18, k.codePage);
+    else m_insertReport.BindNull(17).BindNull(18);
     if (m_insertReport.Step() != SQLITE_DONE) return std::nullopt;
     if (outcome != Outcome::Success) return outcome;
     const int64_t id = sqlite3_last_insert_rowid(m_db);
@@ -486,7 +518,18 @@ std::optional<Outcome> SqliteStorage::ApplyOne(const PendingReport& p, BatchRule
     return outcome;
 }
 
-std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
+bool SqliteStorage::SummariseRefused(int64_t kept) {
+    const int rc = m_refusedCut.Reset().Bind(1, kept).Step();
+    if (rc == SQLITE_DONE) return m_refusedCut.Reset(), true;
+    if (rc != SQLITE_ROW) return false;
+    const int64_t cut = m_refusedCut.Int(0);
+    m_refusedCut.Reset();
+    return m_summariseRefused.Reset().Bind(1, cut).Step() == SQLITE_DONE &&
+           m_dropRefused.Reset().Bind(1, cut).Step() == SQLITE_DONE;
+}
+
+std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch, std::vector<RegisterResult>& registered) {
+    registered.clear();
     if (!Healthy()) return std::nullopt;
     const auto start = std::chrono::steady_clock::now();
     m_factsTime = {};
@@ -513,28 +556,26 @@ std::optional<std::vector<Outcome>> SqliteStorage::Apply(const Batch& batch) {
     if (newest > kMalformedSamples &&
         m_trimMalformed.Reset().Bind(1, newest - kMalformedSamples).Step() != SQLITE_DONE)
         return Fail("trim samples"), std::nullopt;
+    for (const auto& r : batch.registrations) {
+        if (m_register.Reset().Bind(1, r.name).Bind(2, r.accountKey).Bind(3, r.at).Bind(4, r.remote).Step() !=
+            SQLITE_DONE)
+            return Fail("register"), std::nullopt;
+        registered.push_back(sqlite3_changes(m_db) == 1 ? RegisterResult::Registered : RegisterResult::Duplicate);
+    }
+    m_refusedSinceTrim += std::count_if(outcomes.begin(), outcomes.end(), [](Outcome o) { return o != Outcome::Success; });
+    const bool trim = RefusalTrimDue(m_refusedSinceTrim, batch.refusedKept);
+    if (trim && !SummariseRefused(std::max<int64_t>(batch.refusedKept, 0)))
+        return Fail("summarise refusals"), std::nullopt;
     if (!WriteFigures(Tally(batch, outcomes))) return Fail("counts"), std::nullopt;
     // Checked again just before the commit: once the file is gone, nothing more is acknowledged.
     if (!Healthy()) return Fail("database file"), std::nullopt;
     const auto written = std::chrono::steady_clock::now();
     if (!Exec("COMMIT")) return Fail("commit"), std::nullopt;
+    if (trim) m_refusedSinceTrim = 0;
     m_timing = Timing({{"facts", m_factsTime},
                        {"statements", written - start - m_factsTime},
                        {"commit", std::chrono::steady_clock::now() - written}});
     return outcomes;
-}
-
-RegisterResult SqliteStorage::Register(const std::string& name, const std::string& accountKey,
-                                       const std::string& remote, int64_t now) {
-    if (!Healthy()) return RegisterResult::Failed;
-    Stmt insert;
-    if (!insert.Prepare(m_db, "INSERT INTO accounts(name, account_key, registered_at, remote) VALUES(?,?,?,?)"))
-        return Fail("register"), RegisterResult::Failed;
-    const int rc = insert.Bind(1, name).Bind(2, accountKey).Bind(3, now).Bind(4, remote).Step();
-    if (rc == SQLITE_DONE) return RegisterResult::Registered;
-    if (UniqueViolation(rc)) return RegisterResult::Duplicate;
-    Fail("register");
-    return RegisterResult::Failed;
 }
 
 std::optional<DashboardData> SqliteStorage::Dashboard() {
@@ -568,21 +609,35 @@ std::optional<DashboardData> SqliteStorage::Dashboard() {
             return Fail("accounts"), std::nullopt;
         data.RegisteredAccounts(q.Int(0));
     }
+    {
+        Stmt q;
+        if (!q.Prepare(m_db, "SELECT coalesce(sum(n), 0) FROM refused_summary") || q.Step() != SQLITE_ROW)
+            return Fail("summary"), std::nullopt;
+        data.SummarisedRefusals(q.Int(0));
+    }
     Exec("COMMIT");
     return data.Finish();
 }
 
-std::optional<std::vector<AccountRow>> SqliteStorage::Accounts() {
-    Stmt q;
-    if (!q.Prepare(m_db,
+std::optional<AccountPage> SqliteStorage::Accounts(int64_t page) {
+    Stmt count, q;
+    AccountPage result;
+    result.page = std::max<int64_t>(page, 1);
+    if (!Exec("BEGIN")) return Fail("accounts"), std::nullopt;  // the count and the page from one snapshot
+    if (!count.Prepare(m_db, "SELECT count(*) FROM accounts") || count.Step() != SQLITE_ROW ||
+        !q.Prepare(m_db,
                    "SELECT a.name, a.registered_at, e.account_key IS NOT NULL FROM accounts a "
-                   "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.rowid"))
+                   "LEFT JOIN enrolments e ON e.account_key = a.account_key ORDER BY a.rowid LIMIT ? OFFSET ?"))
         return Fail("accounts"), std::nullopt;
-    std::vector<AccountRow> rows;
+    result.total = count.Int(0);
+    count.Reset();
+    q.Bind(1, kAccountsPerPage).Bind(2, (result.page - 1) * kAccountsPerPage);
     int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) rows.push_back({q.Text(0), q.Int(1), q.Int(2) != 0});
+    while ((rc = q.Step()) == SQLITE_ROW) result.rows.push_back({q.Text(0), q.Int(1), q.Int(2) != 0});
     if (rc != SQLITE_DONE) return Fail("accounts"), std::nullopt;
-    return rows;
+    q.Reset();
+    Exec("COMMIT");
+    return result;
 }
 
 bool SqliteStorage::Export(const std::function<bool(const ReportRow&)>& sink) {
