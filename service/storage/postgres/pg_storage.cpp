@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <set>
 #include <utility>
@@ -58,17 +59,21 @@ constexpr std::chrono::milliseconds kFirstPause{100}, kLongestPause{2000};
 // The statements the writer runs for every batch, prepared once per connection.
 const std::pair<const char*, const char*> kPrepared[] = {
     {"locks", "SELECT pg_advisory_xact_lock(k) FROM unnest($1::bigint[]) AS k"},
-    // What the rules ask about every report of the batch, in its order: $1 account keys, $2 machine keys,
-    // $3 fingerprints. Read under the batch's locks, so nothing else changes the answers until the commit.
+    // What the rules ask about the batch: which of its keys the database holds, one index scan per kind of key
+    // rather than a probe per report. $1 account keys, $2 machine keys (with the machine keys the
+    // fingerprints have without a MAC), $3 fingerprints, $4 and $5 the days and addresses of (day, address)
+    // pairs. Each row is a kind (FactKind), a key and, for an address, its day and count. Many machines may
+    // share a fingerprint, so that look-up stops at the first. Each look-up is written so it can only be a
+    // probe of an index: a join the planner may turn around would read a whole index per batch. Read under
+    // the batch's locks, so nothing else changes the answers until the commit.
     {"facts",
-     "SELECT EXISTS (SELECT 1 FROM accounts WHERE account_key = a), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE account_key = a), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = m), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE fingerprint = f), "
-     "EXISTS (SELECT 1 FROM enrolments WHERE machine_key = k), "
-     "coalesce((SELECT n FROM address_enrolments WHERE day = d AND address = r), 0) "
-     "FROM unnest($1::text[], $2::text[], $3::text[], $4::text[], $5::bigint[], $6::text[]) "
-     "WITH ORDINALITY AS t(a, m, f, k, d, r, i) ORDER BY i"},
+     "SELECT 0, account_key, 0, 0 FROM accounts WHERE account_key = ANY($1::text[]) "
+     "UNION ALL SELECT 1, account_key, 0, 0 FROM enrolments WHERE account_key = ANY($1::text[]) "
+     "UNION ALL SELECT 2, machine_key, 0, 0 FROM enrolments WHERE machine_key = ANY($2::text[]) "
+     "UNION ALL SELECT 3, f, 0, 0 FROM unnest($3::text[]) AS f "
+     "CROSS JOIN LATERAL (SELECT 1 FROM enrolments WHERE fingerprint = f LIMIT 1) AS e "
+     "UNION ALL SELECT 4, r, d, coalesce((SELECT n FROM address_enrolments WHERE day = d AND address = r), 0) "
+     "FROM unnest($4::bigint[], $5::text[]) AS t(d, r)"},
     // A refused report: its row only.
     {"refused", REPORT_INSERT},
     // A success: its row and its enrolment ($19 the fingerprint). A unique constraint that still refuses the
@@ -101,12 +106,14 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "ON CONFLICT (hour, shard) DO UPDATE SET successes = timeline.successes + EXCLUDED.successes, "
      "refusals = timeline.refusals + EXCLUDED.refusals, malformed = timeline.malformed + EXCLUDED.malformed"},
     // A label new past $5 of its aspect is counted as $6; folded rows are summed first, so each key is
-    // written once.
+    // written once. Scalar sub-queries, so the label is looked up by key rather than the table hashed whole for
+    // each batch, and the aspect's labels are counted (at most $5 of them) only for a label it does not have.
     {"hardware",
      "INSERT INTO hardware_counts(aspect, label, shard, n) "
-     "SELECT a, k, $1, sum(n) FROM (SELECT a, CASE WHEN EXISTS (SELECT 1 FROM hardware_counts h "
-     "WHERE h.aspect = a AND h.label = l) OR (SELECT count(DISTINCT h.label) FROM hardware_counts h "
-     "WHERE h.aspect = a) < $5 THEN l ELSE $6 END AS k, n "
+     "SELECT a, k, $1, sum(n) FROM (SELECT a, CASE "
+     "WHEN (SELECT true FROM hardware_counts h WHERE h.aspect = a AND h.label = l LIMIT 1) THEN l "
+     "WHEN (SELECT count(*) FROM (SELECT DISTINCT h.label FROM hardware_counts h WHERE h.aspect = a LIMIT $5) AS d) "
+     "< $5 THEN l ELSE $6 END AS k, n "
      "FROM unnest($2::text[], $3::text[], $4::bigint[]) AS t(a, l, n)) AS folded GROUP BY a, k ORDER BY a, k "
      "ON CONFLICT (aspect, label, shard) DO UPDATE SET n = hardware_counts.n + EXCLUDED.n"},
     {"sample", "INSERT INTO malformed_samples(received_at, remote, reason, body) VALUES($1, $2, $3, $4::bytea)"},
@@ -120,6 +127,10 @@ const std::pair<const char*, const char*> kPrepared[] = {
      "DELETE FROM address_enrolments WHERE day < $4 - 1"},
 };
 #undef REPORT_INSERT
+
+// The kinds of key the facts statement answers for, its first column: the numbers 0 to 4 it writes.
+enum FactKind { kRegisteredAccount, kEnrolledAccount, kEnrolledMachine, kEnrolledFingerprint, kAddressDay };
+static_assert(kAddressDay == 4, "the facts statement numbers its kinds 0 to 4");
 
 struct ResultTraits {
     using Handle = PGresult*;
@@ -345,7 +356,8 @@ private:
     bool Send(const char* name, const Params& params);
     bool SendSql(const char* sql);
     // After a failure: m_failedAt is the index of the statement that failed, m_failedState its SQLSTATE.
-    bool Collect(size_t count, std::vector<Result>& results);
+    // lastAwaited: when every result but the last had arrived, for the timing of a batch's commit.
+    bool Collect(size_t count, std::vector<Result>& results, Clock::time_point* lastAwaited = nullptr);
     // A statement, checked for the status it should end with. Null on failure, with the reason in m_lastError.
     Result Run(const char* sql, const Params& params = Params(), ExecStatusType want = PGRES_TUPLES_OK);
     Result Check(PGresult* raw, const char* what, ExecStatusType want);
@@ -561,13 +573,14 @@ bool PgStorage::SendSql(const char* sql) {
     return false;
 }
 
-bool PgStorage::Collect(size_t count, std::vector<Result>& results) {
+bool PgStorage::Collect(size_t count, std::vector<Result>& results, Clock::time_point* lastAwaited) {
     // Every statement sent, then the sync: one round trip for all of them. After a failure the server skips
     // the rest (PIPELINE_ABORTED) up to the sync, which is read in any case so the connection stays usable.
     bool ok = true;
     results.clear();
     m_failedState.clear();
     for (size_t i = 0; i < count; ++i) {
+        if (lastAwaited && i + 1 == count) *lastAwaited = Clock::now();
         PGresult* raw = PQgetResult(Conn());
         if (!raw) {
             if (ok) m_lastError = std::string("pipeline: ") + PQerrorMessage(Conn());
@@ -610,40 +623,52 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
     } leave{Conn()};
     const auto& reports = batch.reports;
 
-    // 1. BEGIN, the locks and the facts of every report: sent together, answered together.
+    // 1. BEGIN, the locks and the facts of every report: sent together, answered together. Each key is asked
+    // once, however many reports of the batch carry it.
     std::set<int64_t> keys;
-    std::vector<std::string> accounts, machines, fingerprints, fingerprintKeys, addresses;
-    std::vector<int64_t> days;
+    std::set<std::string> accounts, machines, fingerprints;
+    std::set<std::pair<int64_t, std::string>> addressDays;
     for (const auto& p : reports) {
         keys.insert(LockKey("account", p.accountKey));
         keys.insert(LockKey("machine", p.report.machineKey));
         keys.insert(LockKey("fingerprint", p.fingerprint));
         // The day's count of the address is read and raised under its lock, so instances keep one bound.
         if (batch.maxEnrolmentsPerAddress > 0) keys.insert(LockKey("address", p.remote));
-        accounts.push_back(p.accountKey);
-        machines.push_back(p.report.machineKey);
-        fingerprints.push_back(p.fingerprint);
-        fingerprintKeys.push_back(p.fingerprintKey);
-        days.push_back(EnrolmentDay(p.receivedAt));
-        addresses.push_back(p.remote);
+        accounts.insert(PgText(p.accountKey));
+        machines.insert(PgText(p.report.machineKey));
+        machines.insert(PgText(p.fingerprintKey));
+        fingerprints.insert(PgText(p.fingerprint));
+        addressDays.emplace(EnrolmentDay(p.receivedAt), PgText(p.remote));
     }
+    std::vector<int64_t> days;
+    std::vector<std::string> addresses;
+    for (const auto& [day, address] : addressDays) days.push_back(day), addresses.push_back(address);
+    auto list = [](const std::set<std::string>& items) { return std::vector<std::string>(items.begin(), items.end()); };
     std::vector<Result> results;
     const auto start = Clock::now();
-    if (!SendSql("BEGIN") || !Send("locks", Params().IntArray({keys.begin(), keys.end()})) ||
+    // Plans are made once per connection, maybe while the tables were still empty; a sequential scan chosen
+    // then would read a whole table for every batch once it has grown. Every statement of a batch finds its
+    // rows by key, so the batch's transaction does without sequential scans.
+    if (!SendSql("BEGIN") || !SendSql("SET LOCAL enable_seqscan = off") ||
+        !Send("locks", Params().IntArray({keys.begin(), keys.end()})) ||
         !Send("facts", Params()
-                           .TextArray(accounts)
-                           .TextArray(machines)
-                           .TextArray(fingerprints)
-                           .TextArray(fingerprintKeys)
+                           .TextArray(list(accounts))
+                           .TextArray(list(machines))
+                           .TextArray(list(fingerprints))
                            .IntArray(days)
                            .TextArray(addresses)) ||
-        !PQpipelineSync(Conn()) || !Collect(3, results))
+        !PQpipelineSync(Conn()) || !Collect(4, results))
         return std::nullopt;
-    const PGresult* facts = results[2].Get();
-    if (PQntuples(facts) != static_cast<int>(reports.size())) {
-        m_lastError = "facts: one row per report expected";
-        return std::nullopt;
+    // What the database holds, by kind of key; compared as sent, since text went through PgText on its way.
+    const PGresult* facts = results[3].Get();
+    std::set<std::string> held[kAddressDay];
+    std::map<std::pair<std::string, int64_t>, int64_t> addressCounts;
+    for (int row = 0; row < PQntuples(facts); ++row) {
+        const int64_t kind = Int(facts, row, 0);
+        if (kind == kAddressDay) addressCounts[{Text(facts, row, 1), Int(facts, row, 2)}] = Int(facts, row, 3);
+        else if (kind >= 0 && kind < kAddressDay) held[kind].insert(Text(facts, row, 1));
     }
+    auto holds = [&held](FactKind kind, const std::string& key) { return held[kind].count(PgText(key)) > 0; };
 
     const auto factsRead = Clock::now();
     // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples, the figures
@@ -653,9 +678,12 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
     outcomes.reserve(reports.size());
     bool sent = true;
     for (size_t i = 0; sent && i < reports.size(); ++i) {
-        const int row = static_cast<int>(i);
-        auto fact = [&](int col) { return Text(facts, row, col) == "t"; };
-        const StoredFacts stored{fact(0), fact(1), fact(2), fact(3), fact(4), Int(facts, row, 5)};
+        const PendingReport& p = reports[i];
+        const auto count = addressCounts.find({PgText(p.remote), EnrolmentDay(p.receivedAt)});
+        const StoredFacts stored{holds(kRegisteredAccount, p.accountKey), holds(kEnrolledAccount, p.accountKey),
+                                 holds(kEnrolledMachine, p.report.machineKey),
+                                 holds(kEnrolledFingerprint, p.fingerprint), holds(kEnrolledMachine, p.fingerprintKey),
+                                 count == addressCounts.end() ? 0 : count->second};
         Outcome outcome = rules.Decide(reports[i], stored);
         if (outcome == Outcome::Success && conflicted.count(i)) outcome = rules.Conflicted(reports[i], stored.accountEnrolled);
         outcomes.push_back(outcome);
@@ -685,11 +713,14 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
     }
     if (sent && !batch.malformed.empty()) sent = Send("trim", Params().Int(kMalformedSamples));
     const size_t figures = sent ? SendFigures(Tally(batch, outcomes)) : kSendFailed;
-    if (figures == kSendFailed || !SendSql("COMMIT")) return std::nullopt;
+    // The server holds its answers until the sync; a flush asked for before the commit sends the statements'
+    // answers ahead of it, so the timing can tell the statements from the commit's flush to disk.
+    if (figures == kSendFailed || !PQsendFlushRequest(Conn()) || !SendSql("COMMIT")) return std::nullopt;
     commitSent = true;
     const size_t statements = reports.size() + batch.registrations.size() + (refusals ? 1 : 0) +
                               batch.malformed.size() + (batch.malformed.empty() ? 0 : 1) + figures + 1;
-    const bool ok = PQpipelineSync(Conn()) && Collect(statements, results);
+    Clock::time_point statementsDone{};
+    const bool ok = PQpipelineSync(Conn()) && Collect(statements, results, &statementsDone);
     if (!ok && !m_failedState.empty() && UniqueViolation(m_failedState.c_str()) && m_failedAt < reports.size() &&
         outcomes[m_failedAt] == Outcome::Success && PQstatus(Conn()) == CONNECTION_OK) {
         // Every statement after the failed one was skipped, the COMMIT with them: nothing was written, and the
@@ -710,8 +741,11 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
         registered.push_back(PQntuples(results[reports.size() + i].Get()) == 1 ? RegisterResult::Registered
                                                                                : RegisterResult::Duplicate);
     const auto written = Clock::now();
-    // The statements and the commit share one round trip here: their time is one figure.
-    m_timing = Timing({{"facts", factsRead - start}, {"statements_and_commit", written - factsRead}});
+    // The statements and the commit share one round trip: the commit's share is the wait for its own answer
+    // after the last statement's.
+    m_timing = Timing({{"facts", factsRead - start},
+                       {"statements", statementsDone - factsRead},
+                       {"commit", written - statementsDone}});
     return outcomes;
 }
 
