@@ -302,6 +302,8 @@ int main(int argc, char** argv) {
     };
     serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
     serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
+    serviceOptions.staffMember = [&desk](const Service::HttpRequest& r) { return desk->Member(r); };
+    serviceOptions.audit = [&desk](const Service::AuditEntry& e) { return desk->Audit(e); };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     desk->SetMetricsToken(flags.token);
     desk->SetRunner([&service](std::function<void()> work) { return service->RunBlocking(std::move(work)); });

@@ -64,6 +64,13 @@ Draw::WaveRecord ReadWave(const Row& q) {
     return w;
 }
 
+// The enrolments a freeze may list, as a condition on enrolments e that both databases read alike ($1: whether
+// registration is required): not chosen by any wave, and registered when that is required. Any further
+// exclusion of an enrolment (a revocation, say) joins here, and only here.
+constexpr const char* kEligibleEnrolment =
+    "NOT EXISTS (SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND "
+    "(NOT $1 OR EXISTS (SELECT 1 FROM accounts a WHERE a.account_key = e.account_key))";
+
 // An enrolled machine's report without its raw body (a freeze reads every one), then its account key.
 constexpr const char* kMachineColumns =
     "id, received_at, remote, outcome, points, account, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, "

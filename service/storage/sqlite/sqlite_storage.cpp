@@ -649,9 +649,7 @@ bool SqliteStorage::EligibleMachines(bool requireRegistered, const MachineSink& 
     // One read transaction: the list is the enrolments of one moment, whatever the writer commits meanwhile.
     Stmt q;
     if (!q.Prepare(m_db, (std::string("SELECT ") + kMachineColumns +
-                          " FROM reports WHERE id IN (SELECT report_id FROM enrolments e WHERE NOT EXISTS "
-                          "(SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND (?1 = 0 OR EXISTS "
-                          "(SELECT 1 FROM accounts a WHERE a.account_key = e.account_key)))")
+                          " FROM reports WHERE id IN (SELECT report_id FROM enrolments e WHERE " + kEligibleEnrolment + ")")
                              .c_str()) ||
         !Exec("BEGIN"))
         return Fail("eligible");
