@@ -63,9 +63,10 @@ StepResult FreezeWave(Storage& storage, int64_t id, bool requireRegistered, int6
     // One snapshot of the eligible machines: reports arriving meanwhile are simply not in this wave.
     std::vector<Draw::Entry> entries;
     FrozenWave frozen;
+    MachineLabeler labeler;
     const bool read = storage.EligibleMachines(requireRegistered, [&](const std::string& key, const Report& m) {
         // The labels once: they give both the stratum and the population's hardware shares.
-        const auto labels = MachineLabels(m);
+        const auto& labels = labeler.Of(m);
         for (const auto& [aspect, label] : labels) ++frozen.hardware[aspect][label];
         entries.push_back({key, MachineStrata(labels, params->aspects)});
     });
