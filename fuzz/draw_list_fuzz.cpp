@@ -15,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (const auto list = Draw::ParseList(text, error)) {
         FUZZ_CHECK(list->csv == text);
         FUZZ_CHECK(list->sha256 == Draw::Sha256Hex(text));
+        // The reader keeps the bytes it was given: they must be what the writer makes of what it read.
+        const auto written = Draw::Freeze(list->entries, list->aspects, error);
+        FUZZ_CHECK(written && written->csv == text);
     }
     if (const auto params = Draw::ParseParams(text, error)) {
         const auto again = Draw::ParseParams(Draw::ToText(*params), error);

@@ -14,6 +14,9 @@ target_link_libraries(report_staff_domain PUBLIC report_domain PkgConfig::SODIUM
 
 add_library(report_staff_pages STATIC pages/audit_csv.cpp pages/staff_pages.cpp)
 target_link_libraries(report_staff_pages PUBLIC report_staff_domain)
+# The wave pages are an admin's: they carry the staff bar and the session's form token, and audit each step.
+target_link_libraries(report_pages PUBLIC report_staff_pages)
+target_link_libraries(report_service_core PUBLIC report_staff_pages)
 
 # Both backends' staff tables; OpenStaffStore chooses by the form of --db.
 add_library(report_staff_storage STATIC

@@ -311,6 +311,8 @@ int main(int argc, char** argv) {
     };
     serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
     serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
+    serviceOptions.staffMember = [&desk](const Service::HttpRequest& r) { return desk->Member(r); };
+    serviceOptions.audit = [&desk](const Service::AuditEntry& e) { return desk->Audit(e); };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions,
                                                             nullptr, std::move(exporter));
     desk->SetMetricsToken(flags.token);

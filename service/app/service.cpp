@@ -9,11 +9,13 @@
 #include "service/domain/report_charset.h"
 #include "service/domain/report_parse.h"
 #include "service/domain/rules.h"
+#include "service/domain/session.h"
 #include "service/domain/service_text.h"
 #include "service/http/form.h"
 #include "service/app/wave_steps.h"
 #include "service/pages/draw_pages.h"
 #include "service/pages/pages.h"
+#include "service/pages/staff_pages.h"
 
 namespace Service {
 
@@ -454,12 +456,6 @@ void ReportService::ReportsCsv(const HttpRequest& request, Reply reply) {
 
 namespace {
 
-// Where the staff's audit log records a wave's step (who, when, from where, what); the admin token has no
-// names to record, so nothing is written until staff accounts sign the steps.
-void AuditWaveStep(const HttpRequest& request, const std::string& step, int64_t wave, const StepResult& result) {
-    (void)request, (void)step, (void)wave, (void)result;
-}
-
 // "/waves" → 0 and "", "/waves/3" → 3 and "", "/waves/3/freeze" → 3 and "freeze"; false for anything else.
 bool WavePath(const std::string& path, int64_t& wave, std::string& rest) {
     wave = 0;
@@ -474,32 +470,89 @@ bool WavePath(const std::string& path, int64_t& wave, std::string& rest) {
     return wave > 0 && rest.find('/') == std::string::npos;
 }
 
+std::optional<AuditAction> WaveAction(const std::string& step) {
+    if (step == "create") return AuditAction::WaveCreate;
+    if (step == "freeze") return AuditAction::WaveFreeze;
+    if (step == "seed") return AuditAction::WaveSeed;
+    if (step == "draw") return AuditAction::WaveDraw;
+    if (step == "publish") return AuditAction::WavePublish;
+    if (step == "codes.csv") return AuditAction::WaveExport;
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool ReportService::AuditWaveStep(const Principal& who, const std::string& remote, const std::string& step,
+                                  const Draw::WaveRecord& wave) {
+    const auto action = WaveAction(step);
+    if (!m_options.audit || !action) return true;
+    if (m_options.audit(MakeAuditEntry(m_clock(), who.name, remote, *action, Draw::WaveAuditSubject(wave.id),
+                                       Draw::WaveAuditDetail(wave))))
+        return true;
+    if (m_options.log) m_options.log("audit: wave " + std::to_string(wave.id) + " " + step + " by " + who.name + " not recorded");
+    return false;
+}
 
 void ReportService::Waves(HttpRequest request, Reply reply) {
     bool fromQuery = false;
-    if (!IsAdmin(request, fromQuery)) return reply(Refused());
+    const bool token = IsAdmin(request, fromQuery);
+    if (!token && !m_options.staffMember) return reply(Refused());
     int64_t id = 0;
     std::string rest;
     if (!WavePath(request.path, id, rest)) return reply(PlainError(404));
     const bool post = request.method == "POST";
     if (!post && request.method != "GET") return reply(PlainError(405));
     auto shared = std::make_shared<Reply>(std::move(reply));
-    auto work = [this, shared, request = std::move(request), id, rest, post, fromQuery] {
+    auto work = [this, shared, request = std::move(request), id, rest, post, fromQuery, token] {
         Storage& storage = *m_reader;
         const int64_t now = m_clock();
         HttpResponse r;
         r.contentType = kHtml;
-        RememberAdmin(r, fromQuery, m_options.adminToken);
         auto finish = [&] {
             SecureHtml(r);
             (*shared)(std::move(r));
+        };
+        // Scripts come with the admin token; people sign in as staff with the admin role, and every form of
+        // theirs carries the session's token.
+        WaveViewer viewer;
+        Principal who{Principal::Kind::Token, kTokenActor, Role::Admin};
+        if (token) {
+            RememberAdmin(r, fromQuery, m_options.adminToken);
+        } else {
+            const auto member = m_options.staffMember(request);
+            if (!member) {
+                r = PlainError(303);
+                r.body.clear();
+                r.headers.emplace("Location", "/login");
+                return finish();
+            }
+            r.headers.emplace("Cache-Control", "no-store");
+            if (!Permitted(member->who, Action::ManageWaves)) {
+                r.status = 403;
+                r.body = RenderStaffPage("没有权限", StaffBar(member->who, member->csrf) + "<p>您的角色不能打开此页。</p>");
+                return finish();
+            }
+            if (post && !Sessions::CsrfValid(CookieValue(Header(request, "cookie"), Sessions::kCookieName),
+                                             FormValue(request.body, Sessions::kCsrfField))) {
+                r = PlainError(403);
+                r.body = "forbidden: the form's token does not match the session\n";
+                return finish();
+            }
+            who = member->who;
+            viewer = {member->who, member->csrf};
+        }
+        // After a step that changed the wave, the log holds who took it and what it fixed.
+        auto audited = [&](const std::string& step, StepResult& result) {
+            if (!result.good) return;
+            const auto record = storage.Wave(result.wave);
+            if (!record || record->id == 0 || !AuditWaveStep(who, request.remote, step, *record))
+                result.notice += "（审计日志未能写入）";
         };
         auto showWave = [&](int64_t wave, const StepResult& step) {
             const auto record = storage.Wave(wave);
             if (!record) return r = PlainError(503), finish();
             if (record->id == 0) return r = PlainError(404), finish();
-            WavePage page{*record, std::nullopt, step.notice, step.good};
+            WavePage page{*record, std::nullopt, step.notice, step.good, viewer};
             if (record->state >= Draw::WaveState::Drawn) page.coverage = storage.Coverage(wave);
             r.status = step.status;
             r.body = RenderWavePage(page);
@@ -517,13 +570,13 @@ void ReportService::Waves(HttpRequest request, Reply reply) {
                     else if (name == "aspect") form.aspects.push_back(value);
                 }
                 step = CreateWave(storage, form, now);
-                AuditWaveStep(request, "create", step.wave, step);
+                audited("create", step);
                 if (step.good) return showWave(step.wave, step);
             }
             const auto waves = storage.Waves();
             if (!waves) return r = PlainError(503), finish();
             r.status = step.status;
-            r.body = RenderWavesPage(*waves, step.notice, step.good);
+            r.body = RenderWavesPage(*waves, step.notice, step.good, viewer);
             return finish();
         }
         if (post) {
@@ -533,7 +586,7 @@ void ReportService::Waves(HttpRequest request, Reply reply) {
             else if (rest == "draw") step = DrawWave(storage, id, now);
             else if (rest == "publish") step = PublishWave(storage, id, now);
             else return r = PlainError(404), finish();
-            AuditWaveStep(request, rest, id, step);
+            audited(rest, step);
             return showWave(id, step);
         }
         if (rest.empty()) return showWave(id, {200, {}, true, id});
@@ -546,10 +599,11 @@ void ReportService::Waves(HttpRequest request, Reply reply) {
         if (rest == "list.csv" && wave->state >= Draw::WaveState::Frozen) body = storage.WaveFile(id, WaveFileKind::List);
         else if (rest == "result.csv" && wave->state >= Draw::WaveState::Drawn) body = storage.WaveFile(id, WaveFileKind::Result);
         else if (rest == "codes.csv" && wave->state == Draw::WaveState::Published) {
+            // The codes leave only with their entry in the log: an export nobody could trace is refused.
+            if (!AuditWaveStep(who, request.remote, rest, *wave)) return r = PlainError(503), finish();
             std::string csv = WaveCodesCsvHeader();
             if (storage.WaveCodes(id, [&csv](const Draw::ChosenRow& row) { return csv += WaveCodesCsvLine(row), true; }))
                 body = std::move(csv);
-            AuditWaveStep(request, "export", id, {200, {}, true, id});
         } else if (rest == "list.csv" || rest == "result.csv" || rest == "codes.csv") {
             return r = PlainError(409), r.body = "not yet\n", finish();
         } else {

@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "service/app/staff_access.h"
+#include "service/domain/audit.h"
 #include "service/domain/replies.h"
 #include "service/http/http_types.h"
 #include "service/storage/storage.h"
@@ -43,6 +45,11 @@ struct ServiceOptions {
     std::function<bool(const HttpRequest&)> staffDashboard;
     // An export made with the admin token, for the audit log.
     std::function<void(const HttpRequest&)> tokenExported;
+    // The staff member signed in behind a request (with the token their forms carry); nothing without a live
+    // session. Without it only the admin token opens the wave pages.
+    std::function<std::optional<SignedIn>(const HttpRequest&)> staffMember;
+    // Writes one entry of the staff's audit log (a wave's step); false when it could not be written.
+    std::function<bool(const AuditEntry&)> audit;
 };
 
 // The security headers of every page: no scripts, nothing loaded from elsewhere, no framing.
@@ -114,6 +121,9 @@ private:
     void Waves(HttpRequest request, Reply reply);
     void StatusPage(const HttpRequest& request, Reply reply);
     bool IsAdmin(const HttpRequest& request, bool& fromQuery) const;
+    // One entry of the audit log for a wave's step as the wave stands after it; false when not written.
+    bool AuditWaveStep(const Principal& who, const std::string& remote, const std::string& step,
+                       const Draw::WaveRecord& wave);
     HttpResponse Refused() const;
     bool Enqueue(WriteJob job);
     void WriterLoop();

@@ -71,6 +71,16 @@ void StaffDesk::TokenExported(const HttpRequest& request) {
     if (!m_run || !m_run(record)) record();
 }
 
+std::optional<SignedIn> StaffDesk::Member(const HttpRequest& request) {
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    return m_access.Authenticate(SessionToken(request));
+}
+
+bool StaffDesk::Audit(const AuditEntry& entry) {
+    std::lock_guard<std::mutex> lock(m_storeMutex);
+    return m_store->Append(entry);
+}
+
 bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
     static const char* const kPaths[] = {"/login", "/logout", "/audit", "/audit.csv", "/search", "/account",
                                          "/machine", "/suspicious", "/healthz", "/readyz", "/metrics"};

@@ -33,6 +33,9 @@ public:
     bool MayViewDashboard(const HttpRequest& request);
     // ServiceOptions::tokenExported: recorded with the actor "token".
     void TokenExported(const HttpRequest& request);
+    // ServiceOptions::staffMember and ::audit, for the wave pages.
+    std::optional<SignedIn> Member(const HttpRequest& request);
+    bool Audit(const AuditEntry& entry);
 
 private:
     void Serve(const HttpRequest& request, const Reply& reply);

@@ -63,25 +63,26 @@ StepResult FreezeWave(Storage& storage, int64_t id, bool requireRegistered, int6
     // One snapshot of the eligible machines: reports arriving meanwhile are simply not in this wave.
     std::vector<Draw::Entry> entries;
     FrozenWave frozen;
+    MachineLabeler labeler;
     const bool read = storage.EligibleMachines(requireRegistered, [&](const std::string& key, const Report& m) {
         // The labels once: they give both the stratum and the population's hardware shares.
-        const auto labels = MachineLabels(m);
+        const auto& labels = labeler.Of(m);
         for (const auto& [aspect, label] : labels) ++frozen.hardware[aspect][label];
         entries.push_back({key, MachineStrata(labels, params->aspects)});
     });
     if (!read) return Changed(WaveChange::Failed, id, {});
     frozen.machines = static_cast<int64_t>(entries.size());
     std::string error;
-    const auto list = Draw::Freeze(std::move(entries), params->aspects, error);
+    auto list = Draw::Freeze(std::move(entries), params->aspects, error);
     if (!list) return Refuse(500, "名单无法冻结：" + error, id);
     if (list->entries.empty()) return Refuse(409, "没有合格的账号", id);
     if (!Draw::Fits(*list, *params, error))
         return Refuse(409, "人数不足以满足每层至少 " + std::to_string(params->minimum) + " 台：需要 " +
                                std::to_string(Draw::CoverageNeed(*list, *params)) + " 人",
                       id);
-    frozen.csv = list->csv;
     frozen.sha256 = list->sha256;
     frozen.count = static_cast<int64_t>(list->entries.size());
+    frozen.csv = std::move(list->csv);  // tens of megabytes: moved, not copied
     return Changed(storage.SaveFrozen(id, frozen, now), id, "名单已冻结：" + std::to_string(frozen.count) + " 个账号");
 }
 

@@ -29,6 +29,12 @@ constexpr ActionText kActions[] = {
     {AuditAction::StaffDisable, "staff_disable", "停用员工"},
     {AuditAction::ViewAudit, "view_audit", "查看审计日志"},
     {AuditAction::ExportAudit, "export_audit", "导出审计日志"},
+    {AuditAction::WaveCreate, "wave_create", "新建批次"},
+    {AuditAction::WaveFreeze, "wave_freeze", "冻结名单"},
+    {AuditAction::WaveSeed, "wave_seed", "录入种子"},
+    {AuditAction::WaveDraw, "wave_draw", "抽取"},
+    {AuditAction::WavePublish, "wave_publish", "公布结果"},
+    {AuditAction::WaveExport, "wave_export", "导出激活码"},
 };
 static_assert(sizeof kActions / sizeof kActions[0] == kAuditActionCount, "one text per action");
 

@@ -29,8 +29,15 @@ enum class AuditAction {
     StaffDisable,
     ViewAudit,
     ExportAudit,
+    // A wave's steps (subject "wave N"; detail: its name, parameters and hashes as they stand after the step).
+    WaveCreate,
+    WaveFreeze,
+    WaveSeed,
+    WaveDraw,
+    WavePublish,
+    WaveExport,
 };
-constexpr int kAuditActionCount = static_cast<int>(AuditAction::ExportAudit) + 1;
+constexpr int kAuditActionCount = static_cast<int>(AuditAction::WaveExport) + 1;
 
 const char* AuditActionName(AuditAction action);   // "login", "revoke", …: stored, filtered, exported
 const char* AuditActionLabel(AuditAction action);  // for the pages

@@ -26,6 +26,7 @@ constexpr Rule kRules[] = {
     {Action::ViewAudit, "view_audit", Role::Admin, false},
     {Action::ExportAudit, "export_audit", Role::Admin, false},
     {Action::ViewMetrics, "view_metrics", Role::Admin, true},
+    {Action::ManageWaves, "manage_waves", Role::Admin, true},
 };
 static_assert(sizeof kRules / sizeof kRules[0] == kActionCount, "one rule per action");
 

@@ -24,8 +24,9 @@ enum class Action {
     ViewAudit,
     ExportAudit,
     ViewMetrics,
+    ManageWaves,  // create, freeze, seed, draw, publish and export the closed test's waves
 };
-constexpr int kActionCount = static_cast<int>(Action::ViewMetrics) + 1;
+constexpr int kActionCount = static_cast<int>(Action::ManageWaves) + 1;
 
 // Whoever makes a request: a staff member signed in with a role, or a script with the admin token.
 struct Principal {

@@ -27,6 +27,16 @@ std::optional<WaveState> ParseWaveState(std::string_view name) {
 WaveState StateBefore(WaveStep step) { return static_cast<WaveState>(static_cast<int>(step)); }
 WaveState StateAfter(WaveStep step) { return static_cast<WaveState>(static_cast<int>(step) + 1); }
 
+std::string WaveAuditDetail(const WaveRecord& w) {
+    std::string text = "name=" + w.name + " params=\"" + w.params + "\"";
+    if (w.state >= WaveState::Frozen) text += " list_sha256=" + w.listSha256 + " list_count=" + std::to_string(w.listCount);
+    if (w.state >= WaveState::Seeded) text += " seed=\"" + w.seed + "\"";
+    if (w.state >= WaveState::Drawn) text += " result_sha256=" + w.resultSha256 + " chosen=" + std::to_string(w.chosenCount);
+    return text;
+}
+
+std::string WaveAuditSubject(int64_t id) { return "wave " + std::to_string(id); }
+
 std::string StatusText(const Standing& standing) {
     if (standing.chosenInWave > 0) return "已入选（第" + std::to_string(standing.chosenInWave) + "批）";
     return standing.enrolled ? "未入选" : "尚未报名";

@@ -44,6 +44,13 @@ struct ChosenRow {
     int64_t withdrawnAt = 0;  // 0 while it stands
 };
 
+// What the audit log keeps of a wave after a step: its name and parameters, then each public value as far
+// as the wave has come (the list's hash and size, the seed value, the result's hash and size), space-separated
+// name=value pairs, so the log alone shows what every step fixed.
+std::string WaveAuditDetail(const WaveRecord& wave);
+// The audit log's subject for a wave: "wave N".
+std::string WaveAuditSubject(int64_t id);
+
 // A player's standing, all /status may tell: never the code, never the hardware.
 struct Standing {
     bool enrolled = false;

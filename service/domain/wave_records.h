@@ -64,6 +64,19 @@ Draw::WaveRecord ReadWave(const Row& q) {
     return w;
 }
 
+// The enrolments a freeze may list, as a condition on enrolments e that both databases read alike ($1: whether
+// registration is required): not chosen by any wave, and registered when that is required. Any further
+// exclusion of an enrolment (a revocation, say) joins here, and only here.
+constexpr const char* kEligibleEnrolment =
+    "NOT EXISTS (SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND "
+    "(NOT $1 OR EXISTS (SELECT 1 FROM accounts a WHERE a.account_key = e.account_key))";
+
+// What a freeze reads of an eligible enrolment e and its report r, at kMachineColumns' positions: only what
+// the hardware labels are made of and the account key (the rest read empty), so a million rows cost little.
+constexpr const char* kEligibleColumns =
+    "r.id, r.received_at, '', '', 0, '', '', r.cpu_name, r.cpu_count, r.clock_mhz, r.memory_mb, r.displays, "
+    "r.resolution, r.os, '', '', NULL, e.account_key";
+
 // An enrolled machine's report without its raw body (a freeze reads every one), then its account key.
 constexpr const char* kMachineColumns =
     "id, received_at, remote, outcome, points, account, mac, cpu_name, cpu_count, clock_mhz, memory_mb, displays, "

@@ -5,6 +5,7 @@
 
 #include "service/domain/service_text.h"
 #include "service/pages/pages.h"
+#include "service/pages/staff_pages.h"
 
 namespace Service {
 
@@ -42,9 +43,14 @@ std::string Notice(const std::string& notice, bool good) {
            HtmlEscape(notice) + "</p>";
 }
 
-std::string Button(int64_t wave, const char* step, const std::string& label, const std::string& fields = {}) {
+std::string FormToken(const WaveViewer& viewer) { return viewer.staff ? CsrfField(viewer.csrf) : std::string(); }
+
+std::string StaffHeader(const WaveViewer& viewer) { return viewer.staff ? StaffBar(*viewer.staff, viewer.csrf) : std::string(); }
+
+std::string Button(const WaveViewer& viewer, int64_t wave, const char* step, const std::string& label,
+                   const std::string& fields = {}) {
     return "<form method=\"post\" action=\"/waves/" + Num(wave) + "/" + step + "\" accept-charset=\"utf-8\">" +
-           fields + "<button type=\"submit\">" + label + "</button></form>";
+           FormToken(viewer) + fields + "<button type=\"submit\">" + label + "</button></form>";
 }
 
 // One aspect: the eligible population's shares beside the wave's, label by label, in the dashboard's order.
@@ -80,8 +86,9 @@ const char* const kWaveStyle =
 
 }  // namespace
 
-std::string RenderWavesPage(const std::vector<Draw::WaveRecord>& waves, const std::string& notice, bool good) {
-    std::string body = kWaveStyle;
+std::string RenderWavesPage(const std::vector<Draw::WaveRecord>& waves, const std::string& notice, bool good,
+                            const WaveViewer& viewer) {
+    std::string body = kWaveStyle + StaffHeader(viewer);
     body += "<h1>封测分批抽取</h1>" + Notice(notice, good);
     body += "<table><tr><th>批次</th><th>名称</th><th>参数</th><th>状态</th><th>合格名单</th><th>入选</th></tr>";
     for (const auto& w : waves) {
@@ -92,7 +99,8 @@ std::string RenderWavesPage(const std::vector<Draw::WaveRecord>& waves, const st
                 (w.chosenCount ? Num(w.chosenCount) : "—") + "</td></tr>";
     }
     body += "</table>";
-    body += "<h2 style=\"margin-top:18px\">新建一批</h2><form method=\"post\" action=\"/waves\" accept-charset=\"utf-8\">"
+    body += "<h2 style=\"margin-top:18px\">新建一批</h2><form method=\"post\" action=\"/waves\" accept-charset=\"utf-8\">" +
+            FormToken(viewer) +
             "<p><label>名称 <input name=\"name\" maxlength=\"64\" required></label> "
             "<label>人数 <input name=\"size\" type=\"number\" min=\"1\" max=\"" + Num(Draw::kMaxWaveSize) +
             "\" required></label></p><p><label>方式 <select name=\"strategy\">"
@@ -112,7 +120,7 @@ std::string RenderWavesPage(const std::vector<Draw::WaveRecord>& waves, const st
 std::string RenderWavePage(const WavePage& page) {
     const auto& w = page.wave;
     using Draw::WaveState;
-    std::string body = kWaveStyle;
+    std::string body = kWaveStyle + StaffHeader(page.viewer);
     body += "<h1>第" + Num(w.id) + "批：" + HtmlEscape(w.name) + "</h1>" + Notice(page.notice, page.good);
     body += "<table><tr><th>状态</th><td>" + std::string(Draw::WaveStateLabel(w.state)) + "</td></tr>";
     body += "<tr><th>参数</th><td><code>" + HtmlEscape(w.params) + "</code></td></tr>";
@@ -133,20 +141,20 @@ std::string RenderWavePage(const WavePage& page) {
     const std::string base = "/waves/" + Num(w.id);
     switch (w.state) {
     case WaveState::Created:
-        body += Button(w.id, "freeze", "冻结合格名单") +
+        body += Button(page.viewer, w.id, "freeze", "冻结合格名单") +
                 "</p><p class=\"note\">冻结后名单与参数不再改变；之后到达的报告不影响本批。";
         break;
     case WaveState::Frozen:
-        body += Button(w.id, "seed", "录入种子",
+        body += Button(page.viewer, w.id, "seed", "录入种子",
                        "<label>种子 <input name=\"seed\" maxlength=\"1024\" required size=\"48\"></label> ") +
                 "</p><p class=\"note\">请先公布上面的名单 SHA-256 与参数，再录入一个事先宣布、冻结之后才产生的"
                 "公开随机值（例如事先指定日期的某期彩票开奖号码），使任何人都无法预先操纵结果。";
         break;
     case WaveState::Seeded:
-        body += Button(w.id, "draw", "抽取");
+        body += Button(page.viewer, w.id, "draw", "抽取");
         break;
     case WaveState::Drawn:
-        body += Button(w.id, "publish", "公布结果") + "</p><p class=\"note\">公布后本批不再改变，玩家可在"
+        body += Button(page.viewer, w.id, "publish", "公布结果") + "</p><p class=\"note\">公布后本批不再改变，玩家可在"
                 "<a href=\"/status\">查询资格</a>页看到结果。";
         break;
     case WaveState::Published:

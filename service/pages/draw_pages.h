@@ -6,18 +6,28 @@
 #include <vector>
 
 #include "service/domain/draw.h"
+#include "service/domain/roles.h"
 #include "service/domain/wave_records.h"
 
 namespace Service {
+
+// Who looks at a wave page: a signed-in admin (the staff bar, and the token every form carries) or a script
+// with the admin token (neither).
+struct WaveViewer {
+    std::optional<Principal> staff;
+    std::string csrf;
+};
 
 struct WavePage {
     Draw::WaveRecord wave;
     std::optional<WaveCoverage> coverage;
     std::string notice;  // the outcome of the step just taken
     bool good = true;
+    WaveViewer viewer;
 };
 
-std::string RenderWavesPage(const std::vector<Draw::WaveRecord>& waves, const std::string& notice, bool good);
+std::string RenderWavesPage(const std::vector<Draw::WaveRecord>& waves, const std::string& notice, bool good,
+                            const WaveViewer& viewer = {});
 std::string RenderWavePage(const WavePage& page);
 // answer: the standing of the account asked about (empty before a question).
 std::string RenderStatusPage(const std::string& account, const std::string& answer);

@@ -63,6 +63,7 @@ std::string StaffBar(const Principal& who, const std::string& csrf) {
     if (Permitted(who, Action::Search)) links += " · <a href=\"/search\">查找</a>";
     if (Permitted(who, Action::ViewSuspicious)) links += " · <a href=\"/suspicious\">可疑报名</a>";
     if (Permitted(who, Action::ViewAudit)) links += " · <a href=\"/audit\">审计日志</a>";
+    if (Permitted(who, Action::ManageWaves)) links += " · <a href=\"/waves\">封测分批</a>";
     return "<div class=\"note\" style=\"display:flex;gap:12px;align-items:center\"><span>" + HtmlEscape(who.name) + "（" +
            RoleLabel(who.role) + "）</span><span>" + links + "</span>" + PostForm("/logout", csrf, "", "退出") + "</div>";
 }

@@ -285,6 +285,29 @@ TEST(DrawStrata, TheDashboardsLabels) {
     }
 }
 
+// The freeze's remembering labeler gives every machine exactly MachineLabels', however its fields repeat.
+TEST(DrawStrata, TheLabelerAgreesWithTheLabels) {
+    const char* systems[] = {"Windows 10 Pro 64-Bit", " Windows 7 Ultimate 32-Bit ", ""};
+    const char* cpus[] = {"Intel(R) Core(TM) i5-4590 CPU @ 3.30GHz", "AMD Ryzen 5 3600 6-Core Processor", "", "VIA Nano"};
+    const char* memory[] = {"2048", "8067", "", "x"};
+    const char* displays[] = {"", "Intel HD;Intel(R) HD Graphics;512;0",
+                              "GeForce MX150;NVIDIA GeForce MX150;2048;0|Intel HD;Intel(R) HD Graphics;512;0",
+                              "A;a;1;0|A;a;4096;0", " ;blank;0;0"};
+    std::mt19937 random(7);
+    Service::MachineLabeler labeler;
+    for (int i = 0; i < 2000; ++i) {
+        Service::Report m;
+        m.os = systems[random() % 3];
+        m.cpuName = cpus[random() % 4];
+        m.cpuCount = 1 + random() % 16;
+        m.clockMHz = random() % 5000;
+        m.memoryMB = memory[random() % 4];
+        m.resolution = systems[random() % 3];
+        m.displays = displays[random() % 5];
+        ASSERT_EQ(labeler.Of(m), Service::MachineLabels(m)) << i;
+    }
+}
+
 class DrawVerifier : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const std::string& bytes) {

@@ -7,11 +7,14 @@
                                               the dashboard in headless Chromium: charts render, nothing leaves
                                               loopback, refused without the token
     service_e2e.py waves BINARY WORKDIR [--screenshot PNG]
-                                              a wave from creation to publication, its coverage view and a
-                                              player's 查询资格 in headless Chromium
+                                              a signed-in admin takes a wave from creation to its export in
+                                              headless Chromium, each step in the audit log; support refused;
+                                              a player's 查询资格
 Every wait is bounded; the service is always stopped, by its process id.
 """
+import csv
 import http.client
+import io
 import json
 import os
 import queue
@@ -23,12 +26,14 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 
 from browser import CHROMIUM_FLAGS
 
 SUCCESS = "提交成功，本账号获得20积分"
 ACCOUNT_USED = "此账号已经提交成功过，每个账号只能成功一次"
 TOKEN = "e2e-token"
+STAFF_PASSWORD = "correct horse battery"
 
 
 def fail(message):
@@ -392,41 +397,114 @@ def dashboard(binary, work, screenshot):
         svc.stop()
 
 
+def staff_request(svc, method, path, cookie, form=None):
+    """A request as a signed-in browser makes it: its session cookie, a form posted from this site."""
+    conn = http.client.HTTPConnection("127.0.0.1", svc.port, timeout=30)
+    headers = {"Cookie": "zorv_staff=" + cookie}
+    body = None
+    if form is not None:
+        body = urllib.parse.urlencode(form)
+        headers["Content-Type"] = "application/x-www-form-urlencoded"
+    try:
+        conn.request(method, path, body=body, headers=headers)
+        res = conn.getresponse()
+        return res.status, res.read().decode("utf-8")
+    finally:
+        conn.close()
+
+
+def sign_in(browser, base, name):
+    browser.open(base + "/login")
+    browser.type("input[name=name]", name)
+    browser.type("input[name=password]", STAFF_PASSWORD)
+    browser.press("form[action='/login'] button")
+    return browser.driver.get_cookie("zorv_staff")["value"]
+
+
 def waves(binary, work, screenshot):
-    """An admin takes a wave through its steps, Chromium shows its coverage view and a player's 查询资格."""
+    """A signed-in admin takes a wave through every step in Chromium, the audit log names them all, support
+    is refused, and a player reads 查询资格."""
     if shutil.which("chromium") is None:
         fail("chromium is not installed (tools/packages.txt lists it)")
-    svc = Service(binary, os.path.join(work, "waves.db"))
+    from browser import Browser
+    from selenium.webdriver.support.ui import Select
+
+    db = os.path.join(work, "waves.db")
+    for name, role in (("boss", "admin"), ("ann", "support")):
+        subprocess.run([binary, "staff", "add", name, "--role", role, "--password-stdin", "--db", db],
+                       input=STAFF_PASSWORD + "\n", text=True, check=True, capture_output=True, timeout=60)
+    svc = Service(binary, db)
     try:
         seed(svc)
-        admin = {"X-Admin-Token": TOKEN, "Content-Type": "application/x-www-form-urlencoded"}
-        steps = [("/waves", "name=first&size=12&strategy=coverage&minimum=2&aspect=os"), ("/waves/1/freeze", ""),
-                 ("/waves/1/seed", "seed=2026-12-08+03+11+19+24"), ("/waves/1/draw", ""), ("/waves/1/publish", "")]
-        for path, form in steps:
-            status, body = svc.request("POST", path, form, admin)
-            check(status == 200, "POST %s is taken (%d)" % (path, status))
-        status, result = svc.request("GET", "/waves/1/result.csv", None, admin)
-        chosen = [line.strip('"') for line in result.splitlines()[1:]]
-        check(len(chosen) == 12, "twelve accounts are chosen (%d)" % len(chosen))
-        status, codes = svc.request("GET", "/waves/1/codes.csv", None, admin)
         base = "http://127.0.0.1:%d" % svc.port
-        out, netlog = chromium(work, "wave", base + "/waves/1?token=" + TOKEN, "--dump-dom")
-        dom = out.stdout
-        check("硬件覆盖" in dom and dom.count('class="coverage"') == 8, "the wave shows its coverage, aspect by aspect")
-        check("Windows XP Professional 32-Bit" in dom, "the rare system is in the view")
-        check(not non_loopback_traffic(netlog), "no request leaves loopback")
-        player = next(a for a in chosen if a.startswith("seed"))
-        out, netlog = chromium(work, "status", base + "/status?account=" + player.upper(), "--dump-dom")
-        check("已入选（第1批）" in out.stdout, "a chosen player, typed in capitals, sees 已入选（第1批）")
-        check(not any(line.split(",")[1] in out.stdout for line in codes.splitlines()[1:]),
-              "and no code is on the page")
-        out, netlog = chromium(work, "nobody", base + "/status?account=nobody", "--dump-dom")
-        check("尚未报名" in out.stdout, "an unknown account sees 尚未报名")
-        if screenshot:
-            png = os.path.abspath(screenshot)
-            out, netlog = chromium(work, "shot", base + "/waves/1?token=" + TOKEN, "--screenshot=" + png,
-                                   "--hide-scrollbars")
-            check(os.path.exists(png) and os.path.getsize(png) > 10000, "screenshot written to " + png)
+        with Browser(work, "admin") as b:
+            cookie = sign_in(b, base, "boss")
+            b.open(base + "/waves")
+            b.type("input[name=name]", "first")
+            b.type("input[name=size]", "12")
+            Select(b.find("select[name=strategy]")).select_by_value("coverage")
+            b.type("input[name=minimum]", "2")
+            b.find("input[name=aspect][value=os]").click()
+            b.press("form[action='/waves'] button")
+            check("已新建第1批" in b.text(), "the admin creates wave 1")
+            b.press("form[action='/waves/1/freeze'] button")
+            list_hash = b.find("#list-sha256").text
+            check("名单已冻结" in b.text() and len(list_hash) == 64, "freezes it and sees the list's SHA-256")
+            b.type("input[name=seed]", "2026-12-08 03 11 19 24")
+            b.press("form[action='/waves/1/seed'] button")
+            check("种子已录入" in b.text(), "enters the seed value")
+            b.press("form[action='/waves/1/draw'] button")
+            check("12 个账号入选" in b.text(), "draws twelve accounts")
+            b.press("form[action='/waves/1/publish'] button")
+            check("已公布" in b.text(), "publishes the wave")
+            status, codes = staff_request(svc, "GET", "/waves/1/codes.csv", cookie)
+            check(status == 200 and len(codes.splitlines()) == 13, "exports its twelve codes")
+            source = b.source()
+            check(source.count('class="coverage"') == 8 and "Windows XP Professional 32-Bit" in source,
+                  "the coverage view shows every aspect, the rare system included")
+            if screenshot:
+                b.open(base + "/waves/1#coverage")
+                b.screenshot(os.path.abspath(screenshot))
+                check(os.path.getsize(screenshot) > 10000, "screenshot of the coverage view in " + screenshot)
+
+            # The token still serves scripts, and is named in the log as such.
+            status, result = svc.request("GET", "/waves/1/codes.csv", None, {"X-Admin-Token": TOKEN})
+            check(status == 200 and result == codes, "the admin token exports the same codes")
+            status, audit = staff_request(svc, "GET", "/audit.csv?subject=wave+1", cookie)
+            rows = sorted(csv.DictReader(io.StringIO(audit.lstrip("\ufeff"))), key=lambda r: int(r["id"]))
+            steps = [(r["actor"], r["action"]) for r in rows]
+            check(steps == [("boss", "wave_create"), ("boss", "wave_freeze"), ("boss", "wave_seed"),
+                            ("boss", "wave_draw"), ("boss", "wave_publish"), ("boss", "wave_export"),
+                            ("token", "wave_export")], "the audit log has every step, by whom: %s" % steps)
+            check(all(r["remote"] == "127.0.0.1" for r in rows), "from where")
+            check("list_sha256=" + list_hash in rows[1]["detail"] and 'params="size=12 strategy=coverage aspects=os '
+                  'minimum=2"' in rows[0]["detail"] and 'seed="2026-12-08 03 11 19 24"' in rows[2]["detail"],
+                  "and what: parameters, the list's hash, the seed value")
+
+            # A form without the session's token is refused, even from the admin's own session.
+            status, _ = staff_request(svc, "POST", "/waves", cookie, {"name": "x", "size": "1", "strategy": "uniform"})
+            check(status == 403, "a wave form without its CSRF token is refused (%d)" % status)
+        with Browser(work, "support") as b:
+            support = sign_in(b, base, "ann")
+            b.open(base + "/waves")
+            check("您的角色不能打开此页" in b.text(), "support is shown it may not open the waves")
+            status, _ = staff_request(svc, "GET", "/waves/1/codes.csv", support)
+            check(status == 403, "nor export the codes (%d)" % status)
+        status, _ = svc.request("GET", "/waves")
+        check(status == 303, "without a session the waves send a person to the login (%d)" % status)
+
+        with Browser(work, "player") as b:
+            chosen = [line.split(",")[0].strip('"') for line in codes.splitlines()[1:]]
+            player = next(a for a in chosen if a.startswith("seed"))
+            b.open(base + "/status")
+            b.type("input[name=account]", player.upper())
+            b.press("form[action='/status'] button")
+            check("已入选（第1批）" in b.text(), "a chosen player, typed in capitals, sees 已入选（第1批）")
+            check(not any(line.split(",")[1] in b.source() for line in codes.splitlines()[1:]),
+                  "and no code is on the page")
+            b.type("input[name=account]", "nobody")
+            b.press("form[action='/status'] button")
+            check("尚未报名" in b.text(), "an unknown account sees 尚未报名")
     finally:
         svc.stop()
 

@@ -892,10 +892,8 @@ bool PgStorage::EligibleMachines(bool requireRegistered, const MachineSink& sink
     if (!Connected()) return false;
     // One snapshot for the whole list, read in pieces through a cursor so a million rows are never held twice.
     if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
-        !Run((std::string("DECLARE eligible NO SCROLL CURSOR FOR SELECT ") + kMachineColumns +
-              " FROM reports WHERE id IN (SELECT report_id FROM enrolments e WHERE NOT EXISTS "
-              "(SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND (NOT $1 OR EXISTS "
-              "(SELECT 1 FROM accounts a WHERE a.account_key = e.account_key)))")
+        !Run((std::string("DECLARE eligible NO SCROLL CURSOR FOR SELECT ") + kEligibleColumns +
+              " FROM enrolments e JOIN reports r ON r.id = e.report_id WHERE " + kEligibleEnrolment)
                  .c_str(),
              Params().Bool(requireRegistered), PGRES_COMMAND_OK))
         return Rollback(), false;

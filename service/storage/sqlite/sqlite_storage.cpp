@@ -76,6 +76,11 @@ public:
         sqlite3_bind_blob(m_owner.Get(), i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
         return *this;
     }
+    // For bytes that outlive the statement's step (a wave's list of tens of megabytes): not copied first.
+    Stmt& BindLargeBlob(int i, std::string_view v) {
+        sqlite3_bind_blob64(m_owner.Get(), i, v.data(), v.size(), SQLITE_STATIC);
+        return *this;
+    }
     Stmt& BindNull(int i) {
         sqlite3_bind_null(m_owner.Get(), i);
         return *this;
@@ -703,10 +708,9 @@ std::optional<Draw::WaveRecord> SqliteStorage::Wave(int64_t id) {
 bool SqliteStorage::EligibleMachines(bool requireRegistered, const MachineSink& sink) {
     // One read transaction: the list is the enrolments of one moment, whatever the writer commits meanwhile.
     Stmt q;
-    if (!q.Prepare(m_db, (std::string("SELECT ") + kMachineColumns +
-                          " FROM reports WHERE id IN (SELECT report_id FROM enrolments e WHERE NOT EXISTS "
-                          "(SELECT 1 FROM wave_chosen c WHERE c.account_key = e.account_key) AND (?1 = 0 OR EXISTS "
-                          "(SELECT 1 FROM accounts a WHERE a.account_key = e.account_key)))")
+    // Enrolments in their order, each report found by its rowid: no temporary table of a million ids.
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kEligibleColumns +
+                          " FROM enrolments e CROSS JOIN reports r ON r.id = e.report_id WHERE " + kEligibleEnrolment)
                              .c_str()) ||
         !Exec("BEGIN"))
         return Fail("eligible");
@@ -786,7 +790,7 @@ WaveChange SqliteStorage::SaveFrozen(int64_t id, const FrozenWave& frozen, int64
         update.Bind(1, now).Bind(2, frozen.sha256).Bind(3, frozen.count).Bind(4, frozen.machines).Bind(5, id).Step() ==
             SQLITE_DONE &&
         file.Prepare(m_db, "INSERT INTO wave_files(wave_id, kind, body) VALUES(?, 'list', ?)") &&
-        file.Bind(1, id).BindBlob(2, frozen.csv).Step() == SQLITE_DONE && AddHardware(id, "eligible", frozen.hardware);
+        file.Bind(1, id).BindLargeBlob(2, frozen.csv).Step() == SQLITE_DONE && AddHardware(id, "eligible", frozen.hardware);
     return EndStep(ok, "freeze");
 }
 

@@ -20,7 +20,7 @@ TEST(Roles, EveryActionForEveryoneAsTheTableSays) {
         {Action::ViewMachine, "-SA-"},   {Action::ViewSuspicious, "-SA-"}, {Action::Revoke, "-SA-"},
         {Action::Restore, "-SA-"},       {Action::Erase, "-SA-"},       {Action::Export, "-SAT"},
         {Action::ManageStaff, "--A-"},   {Action::ViewAudit, "--A-"},   {Action::ExportAudit, "--A-"},
-        {Action::ViewMetrics, "--AT"},
+        {Action::ViewMetrics, "--AT"},   {Action::ManageWaves, "--AT"},
     };
     ASSERT_EQ(sizeof table / sizeof table[0], static_cast<size_t>(kActionCount));
     const Principal who[] = {{Principal::Kind::Staff, "v", Role::Viewer},
