@@ -166,8 +166,7 @@ class Pointer(WindowTest):
         urls = harness.URL_LOG
         if os.path.exists(urls):
             os.unlink(urls)
-        harness.wine_reg_add(r"HKCU\Software\Wine\WineBrowser", "Browsers",
-                             os.path.join(harness.ROOT, "tests", "e2e", "url-recorder.sh"))
+        harness.wine_reg_add(r"HKCU\Software\Wine\WineBrowser", "Browsers", harness.URL_RECORDER)
         before = self.program.shot()
         self.program.move(*LINK)
         self.assertEqual(harness.cursor_shape()[0], "hand2")
