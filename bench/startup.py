@@ -17,10 +17,10 @@ import sys
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir))
-BUILD = os.environ.get("ZORV_BUILD", os.path.join(ROOT, "build", "win64"))
+BUILD = os.path.abspath(os.environ.get("ZORV_BUILD", os.path.join(ROOT, "build", "win64")))
 OUT = os.path.join(BUILD, "bench")
 WINE = "/usr/lib/wine/wine64"
-CHECKER = os.environ.get("ZORV_CHECKER", os.path.join(BUILD, "ZorvDownloader.exe"))
+CHECKER = os.path.abspath(os.environ.get("ZORV_CHECKER", os.path.join(BUILD, "ZorvDownloader.exe")))
 
 
 
@@ -64,8 +64,10 @@ def visible(env, name):
 
 
 def windows_pid(exe):
-    """The Linux process that runs the Windows program (the wine loader becomes it)."""
-    base = os.path.basename(exe).lower().encode()
+    """The Linux process that runs the Windows program (the wine loader becomes it, named by the path it
+    was given). The whole path, not the file name: a test or another tree may be running a program of the
+    same name, and this one is measured and then stopped."""
+    path = os.path.abspath(exe).lower().encode()
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
             continue
@@ -74,7 +76,7 @@ def windows_pid(exe):
                 args = f.read().split(b"\0")
         except OSError:
             continue
-        if args and args[0].lower().endswith(base):
+        if args and args[0].lower() == path:
             return int(pid)
     return None
 

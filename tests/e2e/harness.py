@@ -49,9 +49,23 @@ def wine_env():
 ENV = wine_env()
 # The loader that starts 32-bit programs as well as 64-bit ones, where there is one.
 WINE = ENV.get("ZORV_WINE", WINE)
-# Where the stand-in browser (tests/e2e/url-recorder.sh) writes the addresses it was asked to open.
+# The stand-in browser, for Wine's browser list: it records the addresses it was asked to open. The
+# program asks the desktop's shell process to open them, and that process was started long before, with
+# an environment of its own; so the log's path is written into the recorder, not passed in URL_LOG.
 URL_LOG = tempfile.mktemp(prefix="zorv-e2e-urls-")
-ENV["URL_LOG"] = URL_LOG
+URL_RECORDER = URL_LOG + ".sh"
+with open(URL_RECORDER, "w") as _recorder:
+    _recorder.write("#!/bin/sh\nprintf '%%s\\n' \"$*\" >> '%s'\n" % URL_LOG)
+os.chmod(URL_RECORDER, 0o755)
+
+
+def _remove_url_files():
+    for path in (URL_LOG, URL_RECORDER):
+        if os.path.exists(path):
+            os.unlink(path)
+
+
+atexit.register(_remove_url_files)
 
 
 def winprobe(*args, timeout=30):

@@ -166,8 +166,7 @@ class Pointer(WindowTest):
         urls = harness.URL_LOG
         if os.path.exists(urls):
             os.unlink(urls)
-        harness.wine_reg_add(r"HKCU\Software\Wine\WineBrowser", "Browsers",
-                             os.path.join(harness.ROOT, "tests", "e2e", "url-recorder.sh"))
+        harness.wine_reg_add(r"HKCU\Software\Wine\WineBrowser", "Browsers", harness.URL_RECORDER)
         before = self.program.shot()
         self.program.move(*LINK)
         self.assertEqual(harness.cursor_shape()[0], "hand2")
@@ -181,11 +180,15 @@ class Pointer(WindowTest):
         rect = self.program.refresh_rect()
         self.program.click(*LINK)
         self.assertEqual(harness.cursor_shape()[0], "hand2", "the click over the link brought the arrow back")
+        # The recorder's shell creates the log before it writes the line: wait for the line itself.
+        opened = ""
         deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and not os.path.exists(urls):
+        while time.monotonic() < deadline and not opened.endswith("\n"):
             time.sleep(0.1)
-        with open(urls) as f:
-            self.assertIn("http://127.0.0.1:8360/register", f.read())
+            if os.path.exists(urls):
+                with open(urls) as f:
+                    opened = f.read()
+        self.assertEqual(opened, "http://127.0.0.1:8360/register\n", "the page opened once, at its address")
         self.assertEqual(self.program.refresh_rect(), rect, "the link click moved the window")
 
     def test_dragging_the_top_band_moves_the_window_and_double_click_does_nothing(self):
