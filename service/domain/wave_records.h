@@ -75,7 +75,7 @@ constexpr const char* kEligibleEnrolment =
 // the hardware labels are made of and the account key (the rest read empty), so a million rows cost little.
 constexpr const char* kEligibleColumns =
     "r.id, r.received_at, '', '', 0, '', '', r.cpu_name, r.cpu_count, r.clock_mhz, r.memory_mb, r.displays, "
-    "r.resolution, r.os, '', '', NULL, e.account_key";
+    "r.resolution, r.os, '', '', NULL, NULL, e.account_key";
 
 // An enrolled machine's report without its raw body (a freeze reads every one), then its account key.
 constexpr const char* kMachineColumns =
