@@ -292,7 +292,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "report-service: cannot use the staff tables of %s: %s\n", shownDb.c_str(), error.c_str());
         return 1;
     }
-    auto desk = std::make_unique<Service::StaffDesk>(std::move(staffStore), [] {
+    // And one more for support's changes to enrolments, made beside the writer's batches.
+    auto deskStorage = Service::OpenStorage(flags.db, error);
+    if (!deskStorage) {
+        std::fprintf(stderr, "report-service: cannot use the database %s: %s\n", shownDb.c_str(), error.c_str());
+        return 1;
+    }
+    auto desk = std::make_unique<Service::StaffDesk>(std::move(staffStore), std::move(deskStorage), [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                         std::chrono::system_clock::now().time_since_epoch())
                                         .count());

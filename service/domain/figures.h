@@ -34,11 +34,14 @@ public:
     void Hour(int64_t hour, int64_t successes, int64_t refusals, int64_t malformed);
     void Hardware(std::string aspect, std::string label, int64_t n);
     void RegisteredAccounts(int64_t n) { m_data.registeredAccounts = n; }
+    // Enrolments support revoked (and has not restored): their machines no longer count as enrolled.
+    void Revoked(int64_t n) { m_revoked = n; }
     DashboardData Finish();
 
 private:
     DashboardData m_data;
     std::map<int64_t, TimelineRow> m_hours;
+    int64_t m_revoked = 0;
 };
 
 // The stored report columns, in the order the export selects them.

@@ -159,15 +159,16 @@ std::string SubjectBody(const SubjectPage& page) {
                 HtmlEscape(r.cpuName) + "，" + std::to_string(r.cpuCount) + " 核，" + std::to_string(r.clockMHz) +
                 " MHz；内存 " + HtmlEscape(r.memoryMB) + " MB；" + HtmlEscape(r.displays) + "；" + HtmlEscape(r.resolution) +
                 "；电脑名 " + HtmlEscape(r.computerName) + "</p>";
-        if (!page.csrf.empty()) {
-            body += RevokeForm(page.csrf, e.accountKey);
-            if (!page.machine) body += EraseForm(page.csrf, e.accountKey, r.account);
-        }
+        if (!page.csrf.empty()) body += RevokeForm(page.csrf, e.accountKey);
         body += "</div>";
     } else {
         body += "<p>目前没有报名。</p>";
         if (!page.csrf.empty() && page.restorable && !page.machine) body += RestoreForm(page.csrf, page.key);
     }
+    // A player may ask for their data to go whether or not the account stands enrolled.
+    if (!page.csrf.empty() && !page.machine && !a.reports.empty())
+        body += "<div class=\"panel\"><h2>删除个人数据</h2>" +
+                EraseForm(page.csrf, page.key, a.reports.back().report.account) + "</div>";
     body += "<h2>全部报告（" + std::to_string(a.reports.size()) + "）</h2><table><tr><th>时间（UTC）</th><th>地址</th><th>结果</th>"
             "<th>账号</th><th>电脑</th><th>电脑名</th></tr>";
     for (const auto& r : a.reports)
