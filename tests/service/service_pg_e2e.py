@@ -229,6 +229,8 @@ def copy(binary, workdir):
     one.request("POST", "/register", "account=dave", {"Content-Type": "application/x-www-form-urlencoded"})
     pages = [one.admin(path) for path in ("/", "/reports.csv", "/register")]
     one.stop()
+    subprocess.run([binary, "staff", "add", "ann", "--role", "admin", "--password-stdin", "--db", sqlite_db],
+                   input="correct horse battery\n", capture_output=True, text=True, timeout=60, check=True)
     Instance(binary, url, workdir, "empty PostgreSQL").stop()  # creates the schema
     run(os.path.join(TOOLS, "sqlite-to-postgres.sh"), sqlite_db, url)
     several = Instance(binary, url, workdir, "PostgreSQL")
@@ -236,6 +238,9 @@ def copy(binary, workdir):
         check([several.admin(path) for path in ("/", "/reports.csv", "/register")] == pages,
               "after the copy, dashboard, export and registrations are the same on PostgreSQL")
         check(several.post("ALICE", "00-00-00-00-00-01") == (200, ACCOUNT_USED), "and so are the enrolments")
+        check(psql(url, "SELECT name || ' ' || role FROM staff") == ["ann admin"] and
+              psql(url, "SELECT actor || ' ' || action FROM audit ORDER BY id")[:2] == ["token export", "console staff_add"],
+              "and the staff accounts with the audit log")
     finally:
         several.stop()
 
