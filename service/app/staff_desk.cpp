@@ -96,6 +96,62 @@ HttpResponse StaffDesk::ChangeEnrolment(const HttpRequest& request, const Signed
     return Plain(503, "database unavailable: " + m_enrolments->LastError() + "\n");
 }
 
+HttpResponse StaffDesk::ManageStaff(const HttpRequest& request, const SignedIn& who) {
+    const std::string bar = StaffBar(who.who, who.csrf);
+    if (!Permitted(who.who, Action::ManageStaff)) return Html(403, "没有权限", bar + "<p>您的角色不能打开此页。</p>");
+    const std::string& path = request.path;
+    std::string notice;
+    int status = 200;
+    if (request.method == "POST") {
+        const auto name = StaffName(Http::FormValue(request.body, "name"));
+        const std::string password = Http::FormValue(request.body, "password");
+        const auto role = ParseRole(Http::FormValue(request.body, "role"));
+        const int64_t now = m_clock();
+        StaffWrite result = StaffWrite::Failed;
+        status = 400;
+        if (!name) {
+            notice = "用户名只能由 1 到 32 个小写字母、数字、“.”、“_”、“-”组成。";
+        } else if (*name == who.who.name) {
+            // The last admin must not lock the door behind them; another admin can do it.
+            notice = "不能在这里更改自己的账号。";
+        } else if (path == "/staff/disable") {
+            result = m_store->Disable(*name, MakeAuditEntry(now, who.who.name, request.remote, AuditAction::StaffDisable, *name));
+        } else if (path == "/staff/role") {
+            if (!role) notice = "没有这个角色。";
+            else result = m_store->SetRole(*name, *role, MakeAuditEntry(now, who.who.name, request.remote,
+                                                                         AuditAction::StaffRole, *name, RoleName(*role)));
+        } else if (!Credentials::PasswordProblem(password).empty()) {
+            notice = "密码至少要有 12 个字符。";
+        } else if (path == "/staff/add" && !role) {
+            notice = "没有这个角色。";
+        } else if (const auto hash = Credentials::HashPassword(password); !hash) {
+            return Plain(503, "cannot hash the password\n");
+        } else if (path == "/staff/add") {
+            StaffAccount account{*name, *role, *hash, false, now};
+            result = m_store->AddStaff(account, MakeAuditEntry(now, who.who.name, request.remote, AuditAction::StaffAdd,
+                                                               *name, std::string("role ") + RoleName(*role)));
+        } else {
+            result = m_store->SetPassword(*name, *hash,
+                                          MakeAuditEntry(now, who.who.name, request.remote, AuditAction::StaffPasswd, *name));
+        }
+        if (notice.empty()) {
+            switch (result) {
+            case StaffWrite::Done: status = 200, notice = "已保存：" + *name; break;
+            case StaffWrite::Exists: status = 409, notice = "已有这个用户名。"; break;
+            case StaffWrite::Missing: status = 404, notice = "没有这个员工。"; break;
+            case StaffWrite::Failed: return Plain(503, "database unavailable\n");
+            }
+        }
+    } else {
+        m_access.Record(who.who, request.remote, AuditAction::ViewStaff);
+    }
+    const auto all = m_store->ListStaff();
+    if (!all) return Plain(503, "database unavailable\n");
+    std::vector<StaffRow> rows;
+    for (const auto& a : *all) rows.push_back({a.name, a.role, a.disabled, a.createdAt});
+    return Html(status, "员工", bar + StaffBody(rows, who.who.name, who.csrf, notice));
+}
+
 bool StaffDesk::MayViewDashboard(const HttpRequest& request) {
     std::lock_guard<std::mutex> lock(m_storeMutex);
     const auto who = m_access.Authenticate(SessionToken(request));
@@ -114,7 +170,8 @@ void StaffDesk::TokenExported(const HttpRequest& request) {
 
 bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
     static const char* const kPaths[] = {"/login", "/logout", "/audit", "/audit.csv", "/search", "/account",
-                                         "/machine", "/suspicious", "/revoke", "/restore", "/erase",
+                                         "/machine", "/suspicious", "/revoke", "/restore", "/erase", "/staff",
+                                         "/staff/add", "/staff/role", "/staff/passwd", "/staff/disable",
                                          "/healthz", "/readyz", "/metrics"};
     bool ours = false;
     for (const char* p : kPaths) ours = ours || request.path == p;
@@ -192,6 +249,7 @@ void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
             return reply(std::move(r));
         }
         if (path == "/revoke" || path == "/restore" || path == "/erase") return reply(ChangeEnrolment(request, *who));
+        if (path.rfind("/staff/", 0) == 0) return reply(ManageStaff(request, *who));
         return reply(Plain(405, "method not allowed\n"));
     }
     const auto refuse = [&] { reply(Html(403, "没有权限", StaffBar(who->who, who->csrf) + "<p>您的角色不能打开此页。</p>")); };
@@ -256,6 +314,7 @@ void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
         }
         return reply(Html(200, machine ? "电脑" : "账号", bar + SubjectBody(page)));
     }
+    if (path == "/staff") return reply(ManageStaff(request, *who));
     if (path == "/suspicious") {
         if (!Permitted(who->who, Action::ViewSuspicious)) return refuse();
         m_access.Record(who->who, request.remote, AuditAction::ViewSuspicious);

@@ -37,6 +37,8 @@ private:
     void Serve(const HttpRequest& request, const Reply& reply);
     // A POST to /revoke, /restore or /erase by someone signed in, its CSRF token checked.
     HttpResponse ChangeEnrolment(const HttpRequest& request, const SignedIn& who);
+    // GET /staff, and a POST to /staff/add, /staff/role, /staff/passwd or /staff/disable.
+    HttpResponse ManageStaff(const HttpRequest& request, const SignedIn& who);
 
     std::unique_ptr<StaffStore> m_store;
     std::unique_ptr<Storage> m_enrolments;

@@ -29,6 +29,8 @@ constexpr ActionText kActions[] = {
     {AuditAction::StaffDisable, "staff_disable", "停用员工"},
     {AuditAction::ViewAudit, "view_audit", "查看审计日志"},
     {AuditAction::ExportAudit, "export_audit", "导出审计日志"},
+    {AuditAction::StaffRole, "staff_role", "更改员工角色"},
+    {AuditAction::ViewStaff, "view_staff", "查看员工"},
 };
 static_assert(sizeof kActions / sizeof kActions[0] == kAuditActionCount, "one text per action");
 

@@ -29,8 +29,10 @@ enum class AuditAction {
     StaffDisable,
     ViewAudit,
     ExportAudit,
+    StaffRole,
+    ViewStaff,
 };
-constexpr int kAuditActionCount = static_cast<int>(AuditAction::ExportAudit) + 1;
+constexpr int kAuditActionCount = static_cast<int>(AuditAction::ViewStaff) + 1;
 
 const char* AuditActionName(AuditAction action);   // "login", "revoke", …: stored, filtered, exported
 const char* AuditActionLabel(AuditAction action);  // for the pages

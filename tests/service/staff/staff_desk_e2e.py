@@ -116,6 +116,29 @@ def main():
             assert PASSWORD not in audit[1] and PASSWORD not in csv[1], "a password in the audit log"
             expect("suspicious list", boss.request("GET", "/suspicious"), 200, "可疑报名")
 
+            # The admin's staff page: add, change the role, reset the password, disable; never oneself.
+            page = boss.request("GET", "/staff")
+            expect("staff page", page, 200, "ann", "vic", "添加员工")
+            token = re.search(r'name="csrf" value="([0-9a-f]+)"', page[1]).group(1)
+            staff = lambda what, **form: boss.request("POST", "/staff/" + what, dict(form, csrf=token))
+            expect("a short password", staff("add", name="sam", role="support", password="short"), 400, "12")
+            expect("add", staff("add", name="Sam", role="support", password=PASSWORD), 200, "已保存：sam")
+            expect("add twice", staff("add", name="sam", role="admin", password=PASSWORD), 409)
+            sam = Client(port)
+            expect("the new account signs in", sam.login("sam"), 303)
+            expect("its search", sam.request("GET", "/search?q=x"), 200)
+            expect("role change", staff("role", name="sam", role="viewer"), 200)
+            expect("a viewer now", sam.request("GET", "/search?q=x"), 403)
+            expect("password reset", staff("passwd", name="sam", password=PASSWORD + "!"), 200)
+            expect("the reset ended its session", sam.request("GET", "/search?q=x"), 303)
+            expect("disable", staff("disable", name="sam"), 200, "已停用")
+            expect("a disabled login", sam.login("sam", PASSWORD + "!"), 401)
+            expect("not oneself", staff("disable", name="boss"), 400)
+            expect("no token", boss.request("POST", "/staff/disable", {"name": "vic"}), 403)
+            expect("support's staff page", vic.request("GET", "/staff"), 403)
+            expect("staff changes audited", boss.request("GET", "/audit?actor=boss&subject=sam"), 200,
+                   "添加员工", "更改员工角色", "修改员工密码", "停用员工")
+
             scrape = anon.request("GET", "/metrics")
             expect("metrics from this machine", scrape, 200)
             samples = {(s.name, tuple(sorted(s.labels.items()))): s.value
