@@ -308,6 +308,13 @@ int main(int argc, char** argv) {
     };
     serviceOptions.staffDashboard = [&desk](const Service::HttpRequest& r) { return desk->MayViewDashboard(r); };
     serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
+    Service::ServiceMetrics& figures = desk->Figures();
+    serviceOptions.committed = [&figures](size_t reports, double seconds, size_t queued) {
+        figures.queueDepth.Set(static_cast<double>(queued));
+        if (reports == 0) return;
+        figures.batchSize.Observe(static_cast<double>(reports));
+        figures.commitSeconds.Observe(seconds);
+    };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions);
     desk->SetMetricsToken(flags.token);
     desk->SetRunner([&service](std::function<void()> work) { return service->RunBlocking(std::move(work)); });
@@ -324,6 +331,9 @@ int main(int argc, char** argv) {
     options.refusals = Service::ReportRefusals();
     options.bodyLimit = Service::kMaxReportBody;
     if (!flags.quiet) options.log = Emit;
+    options.answered = [&figures](std::string_view path, int status) { figures.CountRequest(path, status); };
+    options.refused = [&figures](const char* reason) { figures.refusals.With({reason}).Inc(); };
+    options.connections = [&figures](size_t open) { figures.openConnections.Set(static_cast<double>(open)); };
     auto server = std::make_unique<Service::HttpServer>(*service, options);
     const int port = server->Bind();
     if (port <= 0) {

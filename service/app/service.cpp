@@ -121,6 +121,7 @@ bool ReportService::Enqueue(WriteJob job) {
 void ReportService::WriterLoop() {
     for (;;) {
         std::vector<WriteJob> jobs;
+        size_t queued = 0;
         {
             std::unique_lock<std::mutex> lock(m_writeMutex);
             m_writeReady.wait(lock, [this] { return m_stopping || !m_writes.empty(); });
@@ -133,8 +134,9 @@ void ReportService::WriterLoop() {
                 m_writes.pop_front();
             }
             m_pendingReports -= counted;
+            queued = m_pendingReports;
         }
-        Write(jobs);
+        Write(jobs, queued);
         // Logged when it changes: a lost SQLite file stays lost, a PostgreSQL server may come back.
         const bool healthy = m_writer->Healthy();
         if (healthy == m_reportedBroken && m_options.log)
@@ -144,7 +146,7 @@ void ReportService::WriterLoop() {
     }
 }
 
-void ReportService::Write(std::vector<WriteJob>& jobs) {
+void ReportService::Write(std::vector<WriteJob>& jobs, size_t queued) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     Batch batch;
@@ -162,6 +164,9 @@ void ReportService::Write(std::vector<WriteJob>& jobs) {
     std::optional<std::vector<Outcome>> outcomes;
     if (!batch.reports.empty() || !batch.malformed.empty()) outcomes = m_writer->Apply(batch);
     const auto applied = Clock::now();
+    if (!batch.reports.empty() && m_options.committed)
+        m_options.committed(outcomes ? batch.reports.size() : 0, std::chrono::duration<double>(applied - start).count(),
+                            queued);
     for (size_t i = 0; i < reportJobs.size(); ++i)
         reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
     for (auto& job : jobs) {

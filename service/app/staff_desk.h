@@ -30,6 +30,8 @@ public:
     // ServiceOptions::moreRoutes and ::staffDashboard.
     bool Route(const HttpRequest& request, Reply& reply);
     bool MayViewDashboard(const HttpRequest& request);
+    // The figures /metrics shows, fed by the HTTP layer and the writer as well (they outlive both).
+    ServiceMetrics& Figures() { return m_metrics; }
     // ServiceOptions::tokenExported: recorded with the actor "token".
     void TokenExported(const HttpRequest& request);
 

@@ -72,6 +72,8 @@ def main():
             c.request("POST", "/act/score/pcinfo/add", body=json.dumps(report, ensure_ascii=False).encode(),
                       headers={"Content-Type": "application/json; charset=utf-8"})
             assert "提交成功" in c.getresponse().read().decode(), "the report was not accepted"
+            c.request("POST", "/act/score/pcinfo/add", body=b"x", headers={"Content-Encoding": "gzip"})
+            assert c.getresponse().status == 415, "a compressed body was taken"
 
             anon = Client(port)
             expect("healthz", anon.request("GET", "/healthz"), 200, "ok")
@@ -145,6 +147,15 @@ def main():
                        for f in text_string_to_metric_families(scrape[1]) for s in f.samples}
             assert samples[("report_service_reports_total", (("outcome", "success"),))] == 1, samples
             assert samples[("report_service_database_up", ())] == 1, samples
+            assert samples[("report_service_http_requests_total",
+                            (("route", "/act/score/pcinfo/add"), ("status", "200")))] == 1, samples
+            assert samples[("report_service_http_requests_total", (("route", "/login"), ("status", "401")))] == 2  # wrong password, disabled
+            assert samples[("report_service_refusals_total", (("reason", "compressed"),))] == 1, samples
+            assert samples[("report_service_batch_reports_count", ())] == 1, samples
+            assert samples[("report_service_batch_reports_sum", ())] == 1, samples
+            assert samples[("report_service_commit_seconds_count", ())] == 1, samples
+            assert samples[("report_service_open_connections", ())] >= 1, samples
+            assert ("report_service_queue_depth", ()) in samples, samples
             expect("metrics through a proxy", anon.request("GET", "/metrics", headers={"X-Forwarded-For": "1.2.3.4"}), 403)
             expect("metrics with the token", anon.request("GET", "/metrics", headers={
                 "X-Forwarded-For": "1.2.3.4", "Authorization": "Bearer t0ken"}), 200, "# TYPE")
