@@ -345,6 +345,16 @@ TEST(StaffStoreSupport, RevokeRestoreAndErase) {
         return true;
     }));
     EXPECT_EQ(log, "revoke:farm restore revoke:moved revoke:sold erase ");
+
+    // A wave's freeze lists the standing enrolments only.
+    const auto eligible = [&] {
+        std::string keys;
+        EXPECT_TRUE(s.EligibleMachines(false, [&](const std::string&, const Report& r) { keys += r.account + ";"; }));
+        return keys;
+    };
+    EXPECT_EQ(eligible(), "player2;player3;");
+    EXPECT_EQ(s.Revoke("player2", by(AuditAction::Revoke, "farm")), EnrolmentChange::Done);
+    EXPECT_EQ(eligible(), "player3;");
 }
 
 }  // namespace
