@@ -31,3 +31,6 @@ foreach(layer report_staff_domain report_staff_pages report_staff_storage report
   add_dependencies(${layer} layer_check)
 endforeach()
 target_link_libraries(report-service PRIVATE report_staff_app)
+# The backends write a support change's audit entry in the change's own transaction.
+target_link_libraries(report_storage_sqlite PUBLIC report_staff_domain)
+target_link_libraries(report_storage_postgres PUBLIC report_staff_domain)

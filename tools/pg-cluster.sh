@@ -3,6 +3,8 @@
 #   tools/pg-cluster.sh start DIR     creates the cluster on first use, starts it, writes DIR/url and prints it
 #   tools/pg-cluster.sh restart DIR   a fast restart on the same port (clients see their connections drop)
 #   tools/pg-cluster.sh stop DIR      stops it (the data stays in DIR until it is removed)
+#   tools/pg-cluster.sh halt DIR      stops the server only, as when the database goes away
+#   tools/pg-cluster.sh resume DIR    starts a halted server again on its port
 # PostgreSQL refuses to run as root, so as root the cluster belongs to nobody; when nobody cannot reach DIR
 # (a checkout below a private home folder), the server's files go to a folder of their own under /tmp, named
 # in DIR/home and removed by stop. The URL names the role "report" (a superuser of this cluster, trust on
@@ -11,7 +13,7 @@ set -euo pipefail
 bin=/usr/lib/postgresql/15/bin
 action=${1:-}
 dir=${2:-}
-[ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|restart|stop DIR" >&2; exit 2; }
+[ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|restart|stop|halt|resume DIR" >&2; exit 2; }
 [ -x "$bin/pg_ctl" ] || { echo "pg-cluster: $bin/pg_ctl is missing (tools/setup.sh installs postgresql)" >&2; exit 1; }
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -78,5 +80,8 @@ case "$action" in
   restart) running || { echo "pg-cluster: not running" >&2; exit 1; }
            run "$bin/pg_ctl" -D "$data" -l "$home/server.log" -m fast -w -t 60 restart >/dev/null ;;
   stop) stop ;;
-  *) echo "usage: $0 start|restart|stop DIR" >&2; exit 2 ;;
+  halt) if running; then run "$bin/pg_ctl" -D "$data" -m fast -w -t 60 stop >/dev/null; fi ;;
+  resume) run "$bin/pg_ctl" -D "$data" -l "$home/server.log" -w -t 60 \
+            -o "-p $(cat "$dir/port") -k $home -c listen_addresses=127.0.0.1 -c max_connections=200" start >/dev/null ;;
+  *) echo "usage: $0 start|restart|stop|halt|resume DIR" >&2; exit 2 ;;
 esac

@@ -301,7 +301,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "report-service: cannot use the staff tables of %s: %s\n", shownDb.c_str(), error.c_str());
         return 1;
     }
-    auto desk = std::make_unique<Service::StaffDesk>(std::move(staffStore), [] {
+    // And one more for support's changes to enrolments, made beside the writer's batches.
+    auto deskStorage = Service::OpenStorage(flags.db, error);
+    if (!deskStorage) {
+        std::fprintf(stderr, "report-service: cannot use the database %s: %s\n", shownDb.c_str(), error.c_str());
+        return 1;
+    }
+    auto desk = std::make_unique<Service::StaffDesk>(std::move(staffStore), std::move(deskStorage), [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                         std::chrono::system_clock::now().time_since_epoch())
                                         .count());
@@ -313,6 +319,13 @@ int main(int argc, char** argv) {
     serviceOptions.tokenExported = [&desk](const Service::HttpRequest& r) { desk->TokenExported(r); };
     serviceOptions.staffMember = [&desk](const Service::HttpRequest& r) { return desk->Member(r); };
     serviceOptions.audit = [&desk](const Service::AuditEntry& e) { return desk->Audit(e); };
+    Service::ServiceMetrics& figures = desk->Figures();
+    serviceOptions.committed = [&figures](size_t reports, double seconds, size_t queued) {
+        figures.queueDepth.Set(static_cast<double>(queued));
+        if (reports == 0) return;
+        figures.batchSize.Observe(static_cast<double>(reports));
+        figures.commitSeconds.Observe(seconds);
+    };
     auto service = std::make_unique<Service::ReportService>(std::move(writer), std::move(reader), serviceOptions,
                                                             nullptr, std::move(exporter));
     desk->SetMetricsToken(flags.token);
@@ -331,6 +344,9 @@ int main(int argc, char** argv) {
     options.refusals = Service::ReportRefusals();
     options.bodyLimit = Service::kMaxReportBody;
     if (!flags.quiet) options.log = Emit;
+    options.answered = [&figures](std::string_view path, int status) { figures.CountRequest(path, status); };
+    options.refused = [&figures](const char* reason) { figures.refusals.With({reason}).Inc(); };
+    options.connections = [&figures](size_t open) { figures.openConnections.Set(static_cast<double>(open)); };
     auto server = std::make_unique<Service::HttpServer>(*service, options);
     const int port = server->Bind();
     if (port <= 0) {

@@ -168,6 +168,7 @@ bool ReportService::Enqueue(WriteJob job) {
 void ReportService::WriterLoop() {
     for (;;) {
         std::vector<WriteJob> jobs;
+        size_t queued = 0;
         {
             std::unique_lock<std::mutex> lock(m_writeMutex);
             // Idle, the writer still looks at the database now and then, so /readyz and the log say at once
@@ -186,8 +187,9 @@ void ReportService::WriterLoop() {
                 m_writes.pop_front();
             }
             m_pendingReports -= counted;
+            queued = m_pendingReports;
         }
-        Write(jobs);
+        Write(jobs, queued);
         CheckHealth();
     }
 }
@@ -210,7 +212,7 @@ std::string ReportService::Unready() const {
     return m_unready;
 }
 
-void ReportService::Write(std::vector<WriteJob>& jobs) {
+void ReportService::Write(std::vector<WriteJob>& jobs, size_t queued) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     Batch batch;
@@ -235,6 +237,9 @@ void ReportService::Write(std::vector<WriteJob>& jobs) {
     if (!batch.reports.empty() || !batch.malformed.empty() || !batch.registrations.empty())
         outcomes = m_writer->Apply(batch, registered);
     const auto applied = Clock::now();
+    if (!batch.reports.empty() && m_options.committed)
+        m_options.committed(outcomes ? batch.reports.size() : 0, std::chrono::duration<double>(applied - start).count(),
+                            queued);
     for (size_t i = 0; i < reportJobs.size(); ++i)
         reportJobs[i]->done(outcomes ? std::optional<Outcome>((*outcomes)[i]) : std::nullopt);
     for (size_t i = 0; i < registrationJobs.size(); ++i)

@@ -43,6 +43,9 @@ struct ServiceOptions {
     std::function<bool(const HttpRequest&, Reply&)> moreRoutes;
     // Whether a signed-in staff member may see the dashboard (besides the admin token).
     std::function<bool(const HttpRequest&)> staffDashboard;
+    // Per batch of reports: how many were committed (0: the transaction failed), how long it took, and how
+    // many wait behind it. On the writer thread; nothing when empty.
+    std::function<void(size_t reports, double seconds, size_t queued)> committed;
     // An export made with the admin token, for the audit log.
     std::function<void(const HttpRequest&)> tokenExported;
     // The staff member signed in behind a request (with the token their forms carry); nothing without a live
@@ -113,7 +116,7 @@ private:
         std::function<void()> done;
     };
     using WriteJob = std::variant<ReportJob, MalformedJob, RegistrationJob, FlushJob>;
-    void Write(std::vector<WriteJob>& jobs);
+    void Write(std::vector<WriteJob>& jobs, size_t queued);
     void PostReport(HttpRequest request, Reply reply);
     void RegisterPage(HttpRequest request, Reply reply);
     void Dashboard(const HttpRequest& request, Reply reply);

@@ -1,6 +1,7 @@
 #include "service/app/staff_desk.h"
 
 #include "service/domain/credentials.h"
+#include "service/domain/service_text.h"
 #include "service/domain/session.h"
 #include "service/domain/support.h"
 #include "service/http/form.h"
@@ -52,8 +53,104 @@ std::string SessionToken(const HttpRequest& request) {
 
 }  // namespace
 
-StaffDesk::StaffDesk(std::unique_ptr<StaffStore> store, Clock clock)
-    : m_store(std::move(store)), m_clock(std::move(clock)), m_access(*m_store, m_clock) {}
+StaffDesk::StaffDesk(std::unique_ptr<StaffStore> store, std::unique_ptr<Storage> enrolments, Clock clock)
+    : m_store(std::move(store)), m_enrolments(std::move(enrolments)), m_clock(std::move(clock)),
+      m_access(*m_store, m_clock) {}
+
+HttpResponse StaffDesk::ChangeEnrolment(const HttpRequest& request, const SignedIn& who) {
+    const std::string& path = request.path;
+    const bool revoke = path == "/revoke", restore = path == "/restore";
+    const Action action = revoke ? Action::Revoke : restore ? Action::Restore : Action::Erase;
+    const std::string bar = StaffBar(who.who, who.csrf);
+    if (!Permitted(who.who, action))
+        return Html(403, "没有权限", bar + "<p>您的角色不能修改报名。</p>");
+    const std::string key = Http::FormValue(request.body, "key");
+    const std::string back = "/account?key=" + UrlEncode(key);
+    const auto notice = [&](int status, const std::string& text) {
+        return Html(status, "账号", bar + "<p>" + text + "</p><p><a href=\"" + ServiceText::HtmlEscape(back) +
+                                        "\">返回账号页</a></p>");
+    };
+    if (key.empty()) return notice(400, "没有指定账号。");
+    if (!m_enrolments) return Plain(503, "database unavailable\n");
+    std::string detail;
+    if (revoke) {
+        detail = RevokeReason(Http::FormValue(request.body, "reason"));
+        if (detail.empty()) return notice(400, "撤销报名必须填写原因。");
+    } else if (!restore && !ErasureConfirmed(Http::FormValue(request.body, "confirm"), key)) {
+        return notice(400, "输入的账号名与此账号不符，没有删除任何数据。");
+    }
+    const AuditEntry entry = MakeAuditEntry(m_clock(), who.who.name, request.remote,
+                                            revoke ? AuditAction::Revoke : restore ? AuditAction::Restore : AuditAction::Erase,
+                                            key, detail);
+    const EnrolmentChange change = revoke    ? m_enrolments->Revoke(key, entry)
+                                   : restore ? m_enrolments->Restore(key, entry)
+                                             : m_enrolments->Erase(key, entry);
+    switch (change) {
+    case EnrolmentChange::Done: return SeeOther(back);
+    case EnrolmentChange::Missing:
+        return notice(409, revoke ? "此账号目前没有报名。" : restore ? "此账号没有被撤销的报名。" : "此账号没有任何数据。");
+    case EnrolmentChange::AccountTaken: return notice(409, "此账号在撤销后已重新报名，不能恢复。");
+    case EnrolmentChange::MachineTaken: return notice(409, "这台电脑在撤销后已被其他账号报名，不能恢复。");
+    case EnrolmentChange::Failed: break;
+    }
+    return Plain(503, "database unavailable: " + m_enrolments->LastError() + "\n");
+}
+
+HttpResponse StaffDesk::ManageStaff(const HttpRequest& request, const SignedIn& who) {
+    const std::string bar = StaffBar(who.who, who.csrf);
+    if (!Permitted(who.who, Action::ManageStaff)) return Html(403, "没有权限", bar + "<p>您的角色不能打开此页。</p>");
+    const std::string& path = request.path;
+    std::string notice;
+    int status = 200;
+    if (request.method == "POST") {
+        const auto name = StaffName(Http::FormValue(request.body, "name"));
+        const std::string password = Http::FormValue(request.body, "password");
+        const auto role = ParseRole(Http::FormValue(request.body, "role"));
+        const int64_t now = m_clock();
+        StaffWrite result = StaffWrite::Failed;
+        status = 400;
+        if (!name) {
+            notice = "用户名只能由 1 到 32 个小写字母、数字、“.”、“_”、“-”组成。";
+        } else if (*name == who.who.name) {
+            // The last admin must not lock the door behind them; another admin can do it.
+            notice = "不能在这里更改自己的账号。";
+        } else if (path == "/staff/disable") {
+            result = m_store->Disable(*name, MakeAuditEntry(now, who.who.name, request.remote, AuditAction::StaffDisable, *name));
+        } else if (path == "/staff/role") {
+            if (!role) notice = "没有这个角色。";
+            else result = m_store->SetRole(*name, *role, MakeAuditEntry(now, who.who.name, request.remote,
+                                                                         AuditAction::StaffRole, *name, RoleName(*role)));
+        } else if (!Credentials::PasswordProblem(password).empty()) {
+            notice = "密码至少要有 12 个字符。";
+        } else if (path == "/staff/add" && !role) {
+            notice = "没有这个角色。";
+        } else if (const auto hash = Credentials::HashPassword(password); !hash) {
+            return Plain(503, "cannot hash the password\n");
+        } else if (path == "/staff/add") {
+            StaffAccount account{*name, *role, *hash, false, now};
+            result = m_store->AddStaff(account, MakeAuditEntry(now, who.who.name, request.remote, AuditAction::StaffAdd,
+                                                               *name, std::string("role ") + RoleName(*role)));
+        } else {
+            result = m_store->SetPassword(*name, *hash,
+                                          MakeAuditEntry(now, who.who.name, request.remote, AuditAction::StaffPasswd, *name));
+        }
+        if (notice.empty()) {
+            switch (result) {
+            case StaffWrite::Done: status = 200, notice = "已保存：" + *name; break;
+            case StaffWrite::Exists: status = 409, notice = "已有这个用户名。"; break;
+            case StaffWrite::Missing: status = 404, notice = "没有这个员工。"; break;
+            case StaffWrite::Failed: return Plain(503, "database unavailable\n");
+            }
+        }
+    } else {
+        m_access.Record(who.who, request.remote, AuditAction::ViewStaff);
+    }
+    const auto all = m_store->ListStaff();
+    if (!all) return Plain(503, "database unavailable\n");
+    std::vector<StaffRow> rows;
+    for (const auto& a : *all) rows.push_back({a.name, a.role, a.disabled, a.createdAt});
+    return Html(status, "员工", bar + StaffBody(rows, who.who.name, who.csrf, notice));
+}
 
 bool StaffDesk::MayViewDashboard(const HttpRequest& request) {
     std::lock_guard<std::mutex> lock(m_storeMutex);
@@ -83,7 +180,9 @@ bool StaffDesk::Audit(const AuditEntry& entry) {
 
 bool StaffDesk::Route(const HttpRequest& request, Reply& reply) {
     static const char* const kPaths[] = {"/login", "/logout", "/audit", "/audit.csv", "/search", "/account",
-                                         "/machine", "/suspicious", "/healthz", "/readyz", "/metrics"};
+                                         "/machine", "/suspicious", "/revoke", "/restore", "/erase", "/staff",
+                                         "/staff/add", "/staff/role", "/staff/passwd", "/staff/disable",
+                                         "/healthz", "/readyz", "/metrics"};
     bool ours = false;
     for (const char* p : kPaths) ours = ours || request.path == p;
     if (!ours) return false;
@@ -122,8 +221,12 @@ void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
         // Unready while reports would get 503: the writer's database gone or below its free-space floor.
         if (const std::string why = m_unready ? m_unready() : std::string(); !why.empty())
             return reply(Plain(503, "database: " + why + "\n"));
-        const bool up = m_store->FindStaff("-").has_value();
-        return reply(up ? Plain(200, "ready\n") : Plain(503, "database: " + m_store->LastError() + "\n"));
+        // Both of the desk's connections answer too: the staff tables, and the reports' database it reads.
+        if (!m_store->FindStaff("-").has_value())
+            return reply(Plain(503, "database: " + m_store->LastError() + "\n"));
+        if (m_enrolments && !m_enrolments->Healthy())
+            return reply(Plain(503, "database: " + m_enrolments->LastError() + "\n"));
+        return reply(Plain(200, "ready\n"));
     }
     const std::string token = SessionToken(request);
     if (path == "/login") {
@@ -158,6 +261,8 @@ void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
             r.headers.emplace("Set-Cookie", Sessions::ClearedCookie());
             return reply(std::move(r));
         }
+        if (path == "/revoke" || path == "/restore" || path == "/erase") return reply(ChangeEnrolment(request, *who));
+        if (path.rfind("/staff/", 0) == 0) return reply(ManageStaff(request, *who));
         return reply(Plain(405, "method not allowed\n"));
     }
     const auto refuse = [&] { reply(Html(403, "没有权限", StaffBar(who->who, who->csrf) + "<p>您的角色不能打开此页。</p>")); };
@@ -212,8 +317,17 @@ void StaffDesk::Serve(const HttpRequest& request, const Reply& reply) {
             }))
             return reply(Plain(503, "database unavailable\n"));
         page.attempts = std::move(*attempts);
+        if (Permitted(who->who, Action::Revoke)) {
+            page.csrf = who->csrf;
+            if (!machine && !page.attempts.enrolment && m_enrolments) {
+                const auto revoked = m_enrolments->Revoked(page.key);
+                if (!revoked) return reply(Plain(503, "database unavailable\n"));
+                page.restorable = *revoked;
+            }
+        }
         return reply(Html(200, machine ? "电脑" : "账号", bar + SubjectBody(page)));
     }
+    if (path == "/staff") return reply(ManageStaff(request, *who));
     if (path == "/suspicious") {
         if (!Permitted(who->who, Action::ViewSuspicious)) return refuse();
         m_access.Record(who->who, request.remote, AuditAction::ViewSuspicious);

@@ -18,7 +18,8 @@ public:
     using Clock = std::function<int64_t()>;
     // Runs work off the I/O threads (ReportService::RunBlocking); false when it is not taken.
     using Runner = std::function<bool(std::function<void()>)>;
-    StaffDesk(std::unique_ptr<StaffStore> store, Clock clock);
+    // enrolments: the desk's own connection for support's changes to enrolments (revoke, restore, erase).
+    StaffDesk(std::unique_ptr<StaffStore> store, std::unique_ptr<Storage> enrolments, Clock clock);
     // Until it is given, every staff route answers 503.
     void SetRunner(Runner run) { m_run = std::move(run); }
     // Why reports cannot be stored now (ReportService::Unready), for /readyz; empty while they can.
@@ -31,6 +32,8 @@ public:
     // ServiceOptions::moreRoutes and ::staffDashboard.
     bool Route(const HttpRequest& request, Reply& reply);
     bool MayViewDashboard(const HttpRequest& request);
+    // The figures /metrics shows, fed by the HTTP layer and the writer as well (they outlive both).
+    ServiceMetrics& Figures() { return m_metrics; }
     // ServiceOptions::tokenExported: recorded with the actor "token".
     void TokenExported(const HttpRequest& request);
     // ServiceOptions::staffMember and ::audit, for the wave pages.
@@ -39,8 +42,13 @@ public:
 
 private:
     void Serve(const HttpRequest& request, const Reply& reply);
+    // A POST to /revoke, /restore or /erase by someone signed in, its CSRF token checked.
+    HttpResponse ChangeEnrolment(const HttpRequest& request, const SignedIn& who);
+    // GET /staff, and a POST to /staff/add, /staff/role, /staff/passwd or /staff/disable.
+    HttpResponse ManageStaff(const HttpRequest& request, const SignedIn& who);
 
     std::unique_ptr<StaffStore> m_store;
+    std::unique_ptr<Storage> m_enrolments;
     Clock m_clock;
     std::mutex m_storeMutex;  // the store's connection is used by one thread at a time
     StaffAccess m_access;

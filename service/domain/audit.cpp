@@ -35,6 +35,8 @@ constexpr ActionText kActions[] = {
     {AuditAction::WaveDraw, "wave_draw", "抽取"},
     {AuditAction::WavePublish, "wave_publish", "公布结果"},
     {AuditAction::WaveExport, "wave_export", "导出激活码"},
+    {AuditAction::StaffRole, "staff_role", "更改员工角色"},
+    {AuditAction::ViewStaff, "view_staff", "查看员工"},
 };
 static_assert(sizeof kActions / sizeof kActions[0] == kAuditActionCount, "one text per action");
 

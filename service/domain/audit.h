@@ -36,8 +36,10 @@ enum class AuditAction {
     WaveDraw,
     WavePublish,
     WaveExport,
+    StaffRole,
+    ViewStaff,
 };
-constexpr int kAuditActionCount = static_cast<int>(AuditAction::WaveExport) + 1;
+constexpr int kAuditActionCount = static_cast<int>(AuditAction::ViewStaff) + 1;
 
 const char* AuditActionName(AuditAction action);   // "login", "revoke", …: stored, filtered, exported
 const char* AuditActionLabel(AuditAction action);  // for the pages

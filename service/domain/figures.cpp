@@ -61,8 +61,8 @@ DashboardData DashboardBuilder::Finish() {
         m_data.timeline.back().refusals += h.refusals;
         m_data.timeline.back().malformed += h.malformed;
     }
-    // Every success enrolled one machine.
-    m_data.enrolledMachines = m_data.successes;
+    // Every success enrolled one machine; a revoked one no longer stands.
+    m_data.enrolledMachines = m_data.successes - m_revoked;
     return std::move(m_data);
 }
 

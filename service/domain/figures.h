@@ -35,11 +35,14 @@ public:
     void Hardware(std::string aspect, std::string label, int64_t n);
     void RegisteredAccounts(int64_t n) { m_data.registeredAccounts = n; }
     void SummarisedRefusals(int64_t n) { m_data.summarisedRefusals = n; }
+    // Enrolments support revoked (and has not restored): their machines no longer count as enrolled.
+    void Revoked(int64_t n) { m_revoked = n; }
     DashboardData Finish();
 
 private:
     DashboardData m_data;
     std::map<int64_t, TimelineRow> m_hours;
+    int64_t m_revoked = 0;
 };
 
 // The stored report columns, in the order the export selects them.

@@ -12,7 +12,7 @@
 namespace Service {
 
 // The schema version this program writes; opening a database migrates older ones up to it.
-constexpr int kSchemaVersion = 4;
+constexpr int kSchemaVersion = 5;
 // Malformed bodies are counted; only the newest few are kept, each cut to this size, for diagnosis.
 constexpr int kMalformedSamples = 100;
 constexpr size_t kMalformedSampleBytes = 2048;

@@ -107,6 +107,36 @@ KeptReport Kept(const PendingReport& p, Outcome outcome) {
     return k;
 }
 
+const char* EnrolmentChangeName(EnrolmentChange change) {
+    switch (change) {
+    case EnrolmentChange::Done: return "done";
+    case EnrolmentChange::Missing: return "missing";
+    case EnrolmentChange::AccountTaken: return "account_taken";
+    case EnrolmentChange::MachineTaken: return "machine_taken";
+    case EnrolmentChange::Failed: return "failed";
+    }
+    return "unknown";
+}
+
+PendingReport EnrolledKeys(const std::string& accountKey, const std::string& machineKey, const std::string& fingerprint) {
+    PendingReport p;
+    p.accountKey = accountKey;
+    p.report.machineKey = machineKey;
+    if (machineKey.rfind("mac:", 0) == 0) p.macKey = machineKey.substr(4);
+    p.fingerprint = fingerprint;
+    p.fingerprintKey = Identity::MachineKey({}, fingerprint);
+    return p;
+}
+
+EnrolmentChange RestoreDecision(const PendingReport& enrolled, const StoredFacts& stored) {
+    BatchRules rules(false, 0);
+    switch (rules.Decide(enrolled, stored)) {
+    case Outcome::Success: return EnrolmentChange::Done;
+    case Outcome::AccountUsed: return EnrolmentChange::AccountTaken;
+    default: return EnrolmentChange::MachineTaken;
+    }
+}
+
 std::string_view KeptReason(std::string_view reason) { return Cut(reason); }
 std::string_view KeptSample(std::string_view body) { return body.substr(0, kMalformedSampleBytes); }
 

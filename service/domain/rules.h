@@ -81,6 +81,19 @@ struct KeptReport {
     int64_t codePage;  // the table rawBody was read by, so the export reads it the same way
 };
 KeptReport Kept(const PendingReport& report, Outcome outcome);
+
+// What support's change to one enrolment came to. Taken: the account or the machine has enrolled since the
+// enrolment was revoked, so it cannot come back.
+enum class EnrolmentChange { Done, Missing, AccountTaken, MachineTaken, Failed };
+const char* EnrolmentChangeName(EnrolmentChange change);
+
+// An enrolment's keys as the rules compare them, from what its row keeps: its report may have been erased
+// since, so the keys are not computed again.
+PendingReport EnrolledKeys(const std::string& accountKey, const std::string& machineKey, const std::string& fingerprint);
+// Whether a revoked enrolment may stand again, by the rules a report meets when it enrols: the account and the
+// machine (by key and fingerprint) must be free. Registration and the address's day bound were met when it
+// enrolled first, and are not asked again.
+EnrolmentChange RestoreDecision(const PendingReport& enrolled, const StoredFacts& stored);
 // Malformed samples keep at most this much of the reason and of the body.
 std::string_view KeptReason(std::string_view reason);
 std::string_view KeptSample(std::string_view body);

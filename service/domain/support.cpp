@@ -1,5 +1,6 @@
 #include "service/domain/support.h"
 
+#include "service/domain/audit.h"
 #include "service/domain/identity.h"
 #include "service/domain/service_text.h"
 
@@ -16,6 +17,15 @@ SupportQuery MakeSupportQuery(const std::string& typedText) {
     q.computerName = typed;
     q.remote = typed;
     return q;
+}
+
+std::string RevokeReason(const std::string& typed) {
+    return CleanUtf8(ServiceText::Trim(typed), kMaxAuditDetail);
+}
+
+bool ErasureConfirmed(const std::string& typed, const std::string& accountKey) {
+    const std::string trimmed = ServiceText::Trim(typed);
+    return !trimmed.empty() && !accountKey.empty() && Identity::AccountKey(trimmed) == accountKey;
 }
 
 }  // namespace Service

@@ -21,6 +21,13 @@ struct SupportQuery {
 };
 SupportQuery MakeSupportQuery(const std::string& typed);
 
+// A revocation's reason as it is recorded: trimmed, cut to what the audit log keeps. Empty: there is none,
+// and a revocation without a reason is refused.
+std::string RevokeReason(const std::string& typed);
+// An erasure is confirmed by typing the account's name again, in any spelling the account has (its identity
+// key); nothing typed confirms nothing.
+bool ErasureConfirmed(const std::string& typed, const std::string& accountKey);
+
 // One account on one machine, as the reports found show it.
 struct SearchHit {
     std::string accountKey, account, machineKey, mac, computerName, remote;  // the newest report's

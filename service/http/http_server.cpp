@@ -198,6 +198,12 @@ private:
     // A reply of the HTTP layer's own, for a request that will not be served; the connection closes after it.
     void Refuse(int status, const std::string& body) {
         m_keepAlive = false;
+        if (Options().refused)
+            Options().refused(status == 413   ? "too_large"
+                              : status == 408 ? "timeout"
+                              : status == 415 ? "compressed"
+                              : status == 429 ? "too_many"
+                                              : "malformed");
         HttpResponse r;
         r.status = status;
         r.contentType = Options().refusals.contentType;
@@ -296,9 +302,10 @@ private:
     }
 
     void Log(int status, size_t bytes) {
-        if (!Options().log) return;
         // The path only: the query may hold the admin token.
         const std::string path = m_target.substr(0, m_target.find('?'));
+        if (Options().answered) Options().answered(path, status);
+        if (!Options().log) return;
         Options().log(Now() + " " + (m_client.empty() ? m_remote : m_client) + " " + (m_method.empty() ? "-" : LogSafe(m_method, 16)) + " " +
                       (path.empty() ? "-" : LogSafe(path)) + " " + std::to_string(status) + " " +
                       std::to_string(m_requestBytes) + " " + std::to_string(bytes));
@@ -459,6 +466,7 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     }
     if (evicted) net::post(evicted->Executor(), [evicted] { evicted->Close(); });
     if (!admitted) {
+        if (options.refused) options.refused("busy");
         // Over a cap: a short reply from the socket's empty send buffer, without reading anything.
         const std::string& body = options.refusals.busy;
         const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + options.refusals.contentType +
@@ -474,6 +482,7 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         sessions[session.get()] = session;
+        if (options.connections) options.connections(sessions.size());
     }
     net::dispatch(session->Executor(), [session] { session->Start(); });
 }
@@ -502,6 +511,7 @@ void HttpServer::Impl::Forget(Session* session, const std::string& address) {
     std::lock_guard<std::mutex> lock(mutex);
     if (session->evicted) --evicting;
     sessions.erase(session);
+    if (options.connections) options.connections(sessions.size());
     auto it = perAddress.find(address);
     if (it != perAddress.end() && --it->second == 0) perAddress.erase(it);
 }

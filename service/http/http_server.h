@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "service/http/http_types.h"
 
@@ -23,6 +24,13 @@ struct ServerOptions {
     Refusals refusals;
     // One line per request; nothing when empty.
     std::function<void(const std::string&)> log;
+    // For the operator's figures, on the I/O threads (they must not block); nothing when empty: every reply
+    // written with the request's path (no query) and status; every request refused by this layer with why
+    // ("too_large", "timeout", "malformed", "compressed", "too_many", "busy"); the connections open after one
+    // opened or closed.
+    std::function<void(std::string_view path, int status)> answered;
+    std::function<void(const char* reason)> refused;
+    std::function<void(size_t open)> connections;
 
     std::chrono::milliseconds requestTimeout{10000};  // the whole request, header and body
     std::chrono::milliseconds idleTimeout{5000};      // between requests on a kept-alive connection

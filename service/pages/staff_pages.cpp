@@ -64,6 +64,7 @@ std::string StaffBar(const Principal& who, const std::string& csrf) {
     if (Permitted(who, Action::ViewSuspicious)) links += " · <a href=\"/suspicious\">可疑报名</a>";
     if (Permitted(who, Action::ViewAudit)) links += " · <a href=\"/audit\">审计日志</a>";
     if (Permitted(who, Action::ManageWaves)) links += " · <a href=\"/waves\">封测分批</a>";
+    if (Permitted(who, Action::ManageStaff)) links += " · <a href=\"/staff\">员工</a>";
     return "<div class=\"note\" style=\"display:flex;gap:12px;align-items:center\"><span>" + HtmlEscape(who.name) + "（" +
            RoleLabel(who.role) + "）</span><span>" + links + "</span>" + PostForm("/logout", csrf, "", "退出") + "</div>";
 }
@@ -160,15 +161,16 @@ std::string SubjectBody(const SubjectPage& page) {
                 HtmlEscape(r.cpuName) + "，" + std::to_string(r.cpuCount) + " 核，" + std::to_string(r.clockMHz) +
                 " MHz；内存 " + HtmlEscape(r.memoryMB) + " MB；" + HtmlEscape(r.displays) + "；" + HtmlEscape(r.resolution) +
                 "；电脑名 " + HtmlEscape(r.computerName) + "</p>";
-        if (!page.csrf.empty()) {
-            body += RevokeForm(page.csrf, e.accountKey);
-            if (!page.machine) body += EraseForm(page.csrf, e.accountKey, r.account);
-        }
+        if (!page.csrf.empty()) body += RevokeForm(page.csrf, e.accountKey);
         body += "</div>";
     } else {
         body += "<p>目前没有报名。</p>";
         if (!page.csrf.empty() && page.restorable && !page.machine) body += RestoreForm(page.csrf, page.key);
     }
+    // A player may ask for their data to go whether or not the account stands enrolled.
+    if (!page.csrf.empty() && !page.machine && !a.reports.empty())
+        body += "<div class=\"panel\"><h2>删除个人数据</h2>" +
+                EraseForm(page.csrf, page.key, a.reports.back().report.account) + "</div>";
     body += "<h2>全部报告（" + std::to_string(a.reports.size()) + "）</h2><table><tr><th>时间（UTC）</th><th>地址</th><th>结果</th>"
             "<th>账号</th><th>电脑</th><th>电脑名</th></tr>";
     for (const auto& r : a.reports)
@@ -179,6 +181,39 @@ std::string SubjectBody(const SubjectPage& page) {
     for (const auto& e : page.history)
         body += "<tr><td>" + When(e.at) + "</td><td>" + HtmlEscape(e.actor) + "</td><td>" + AuditActionLabel(e.action) +
                 "</td><td>" + HtmlEscape(e.detail) + "</td></tr>";
+    return body + "</table>";
+}
+
+std::string StaffBody(const std::vector<StaffRow>& staff, const std::string& self, const std::string& csrf,
+                      const std::string& notice) {
+    const auto roles = [](Role selected) {
+        std::string options;
+        for (const Role r : {Role::Viewer, Role::Support, Role::Admin})
+            options += std::string("<option value=\"") + RoleName(r) + "\"" + (r == selected ? " selected" : "") + ">" +
+                       RoleLabel(r) + "</option>";
+        return "<select name=\"role\">" + options + "</select> ";
+    };
+    const char* const kPassword =
+        "<input type=\"password\" name=\"password\" minlength=\"12\" required autocomplete=\"new-password\"> ";
+    std::string body = "<h1>员工</h1>";
+    if (!notice.empty()) body += "<p class=\"card\">" + HtmlEscape(notice) + "</p>";
+    body += "<div class=\"panel\"><h2>添加员工</h2>" +
+            PostForm("/staff/add", csrf,
+                     "<label>用户名 <input name=\"name\" required maxlength=\"32\" autocomplete=\"off\"></label> <label>角色 " +
+                         roles(Role::Viewer) + "</label><label>密码（至少 12 个字符） " + kPassword + "</label>",
+                     "添加") +
+            "</div><table><tr><th>用户名</th><th>角色</th><th>状态</th><th>创建时间（UTC）</th><th>操作</th></tr>";
+    for (const auto& s : staff) {
+        body += "<tr><td>" + HtmlEscape(s.name) + "</td><td>" + RoleLabel(s.role) + "</td><td>" +
+                (s.disabled ? "已停用" : "正常") + "</td><td>" + When(s.createdAt) + "</td><td>";
+        if (s.name != self) {
+            const std::string who = Hidden("name", s.name);
+            body += PostForm("/staff/role", csrf, who + roles(s.role), "更改角色") +
+                    PostForm("/staff/passwd", csrf, who + "<label>新密码 " + kPassword + "</label>", "重设密码");
+            if (!s.disabled) body += PostForm("/staff/disable", csrf, who, "停用");
+        }
+        body += "</td></tr>";
+    }
     return body + "</table>";
 }
 

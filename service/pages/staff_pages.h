@@ -44,6 +44,18 @@ struct SubjectPage {
 };
 std::string SubjectBody(const SubjectPage& page);
 
+// The admin's staff page: every account with its role and state, a form to add one, and per account the forms
+// that change its role, set a new password and disable it (none on the admin's own row: nobody locks
+// themselves out). notice: what the last change came to, shown above.
+struct StaffRow {
+    std::string name;
+    Role role = Role::Viewer;
+    bool disabled = false;
+    int64_t createdAt = 0;
+};
+std::string StaffBody(const std::vector<StaffRow>& staff, const std::string& self, const std::string& csrf,
+                      const std::string& notice);
+
 // On an account page: revoke (a reason is required), restore, and erase (confirmed by typing the account).
 std::string RevokeForm(const std::string& csrf, const std::string& accountKey);
 std::string RestoreForm(const std::string& csrf, const std::string& accountKey);

@@ -41,6 +41,8 @@ public:
     // A new password, or disabling, also ends every session of that account.
     virtual StaffWrite SetPassword(const std::string& name, const std::string& hash, const AuditEntry& audit) = 0;
     virtual StaffWrite Disable(const std::string& name, const AuditEntry& audit) = 0;
+    // A new role takes effect at the account's next request: its sessions stay.
+    virtual StaffWrite SetRole(const std::string& name, Role role, const AuditEntry& audit) = 0;
     // By name. Nothing when the database failed.
     virtual std::optional<std::vector<StaffAccount>> ListStaff() = 0;
     // The inner nothing: no such account.

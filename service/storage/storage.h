@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "service/domain/audit.h"
 #include "service/domain/records.h"
 #include "service/domain/rules.h"
 #include "service/domain/wave_records.h"
@@ -91,6 +92,21 @@ public:
     virtual std::optional<Draw::Standing> Standing(const std::string& accountKey) = 0;
     // A chosen account whose enrolment was revoked: its place is marked withdrawn, nobody else moves.
     virtual bool MarkWithdrawn(const std::string& accountKey, int64_t now) = 0;
+
+    // Support's changes to an account's enrolment, each one transaction with its audit entry, taking the locks
+    // the writer takes for the same keys, so reports of that account or machine arriving meanwhile (on any
+    // instance) see the enrolment either before the change or after it.
+    // Revoke: the enrolment is kept aside, its account and machine are free to enrol again, its points are
+    // withdrawn, its machine leaves the hardware counts, and a draw's place is marked withdrawn.
+    virtual EnrolmentChange Revoke(const std::string& accountKey, const AuditEntry& audit) = 0;
+    // The account's newest revoked enrolment stands again, unless the rules say its account or machine has
+    // enrolled since (RestoreDecision); a draw's place withdrawn by that revocation comes back with it.
+    virtual EnrolmentChange Restore(const std::string& accountKey, const AuditEntry& audit) = 0;
+    // Whether the account has a revoked enrolment. Nothing when the read failed.
+    virtual std::optional<bool> Revoked(const std::string& accountKey) = 0;
+    // A player's data removed from every report of the account: the raw bodies, the computer names and the
+    // addresses (and the address of its registration). The counts stay. Irreversible.
+    virtual EnrolmentChange Erase(const std::string& accountKey, const AuditEntry& audit) = 0;
 
     // Where the last Apply's time went ("facts_us N statements_us N commit_us N"), for the benchmark.
     virtual std::string LastTiming() const { return {}; }

@@ -8,12 +8,15 @@
 
 namespace Service::SupportQueries {
 
+// reports_by_machine indexes the start of the key.
+#define ZORV_MACHINE_IS(p) "substr(r.machine_key, 1, 80) = substr(" p ", 1, 80) AND r.machine_key = " p
 #define ZORV_REPORT_COLUMNS \
     "r.account, r.mac, r.cpu_name, r.cpu_count, r.clock_mhz, r.memory_mb, r.displays, r.resolution, r.os, " \
     "r.computer_name, r.machine_key"
 
 // $1 account key, $2 machine key, $3 computer name as typed and $4 in upper case, $5 address; at most
-// kMaxSearchHits hits. Computer names match in any case of ASCII letters: PostgreSQL runs this with upper()
+// kMaxSearchHits hits, each term by an index of its own (schema version 5). Computer names match in any case
+// of ASCII letters (so the name as typed matches too): PostgreSQL runs this with upper()
 // in the "C" collation (kUpperName, kUpperNameAscii), which like SQLite's upper() changes ASCII letters only.
 constexpr const char* kSearch =
     "SELECT account_key, account, machine_key, mac, computer_name, remote, received_at, n, "
@@ -22,8 +25,8 @@ constexpr const char* kSearch =
     "(SELECT r.id, r.account_key, r.account, r.machine_key, r.mac, r.computer_name, r.remote, r.received_at, "
     "count(*) OVER (PARTITION BY r.account_key, r.machine_key) AS n, "
     "row_number() OVER (PARTITION BY r.account_key, r.machine_key ORDER BY r.id DESC) AS k FROM reports r WHERE "
-    "($1 <> '' AND r.account_key = $1) OR ($2 <> '' AND r.machine_key = $2) OR "
-    "($3 <> '' AND (r.computer_name = $3 OR upper(r.computer_name) = $4)) OR ($5 <> '' AND r.remote = $5)) h "
+    "($1 <> '' AND r.account_key = $1) OR ($2 <> '' AND " ZORV_MACHINE_IS("$2") ") OR "
+    "($3 <> '' AND upper(r.computer_name) = $4) OR ($5 <> '' AND r.remote = $5)) h "
     "WHERE k = 1 ORDER BY received_at DESC, id DESC LIMIT 200";
 static_assert(kMaxSearchHits == 200, "the statement's limit");
 constexpr const char* kUpperName = "upper(r.computer_name)";
@@ -35,7 +38,7 @@ constexpr const char* kAccountAttempts =
     " FROM reports r WHERE r.account_key = $1 ORDER BY r.id DESC LIMIT 1000";
 constexpr const char* kMachineAttempts =
     "SELECT r.id, r.received_at, r.remote, r.outcome, r.points, " ZORV_REPORT_COLUMNS
-    " FROM reports r WHERE r.machine_key = $1 ORDER BY r.id DESC LIMIT 1000";
+    " FROM reports r WHERE " ZORV_MACHINE_IS("$1") " ORDER BY r.id DESC LIMIT 1000";
 
 #define ZORV_ENROLMENT_SELECT \
     "SELECT r.id, e.enrolled_at, e.account_key, e.machine_key, r.remote, " ZORV_REPORT_COLUMNS \
@@ -48,6 +51,7 @@ constexpr const char* kOutcomeCounts = "SELECT outcome, sum(n) FROM outcome_coun
 
 #undef ZORV_ENROLMENT_SELECT
 #undef ZORV_REPORT_COLUMNS
+#undef ZORV_MACHINE_IS
 
 // One row as the backend gives it: text or integer by column, NULL as empty or 0.
 class Row {

@@ -14,7 +14,7 @@ gtest_discover_tests(service_tests TEST_PREFIX pg. DISCOVERY_MODE PRE_TEST DISCO
   PROPERTIES LABELS service TIMEOUT 120 ${service_pg_test_properties})
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-foreach(what race kill restart copy proxy)
+foreach(what race kill restart copy proxy revoke ready)
   add_test(NAME service.pg.${what}
     COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/service_pg_e2e.py ${what} $<TARGET_FILE:report-service>
             ${CMAKE_CURRENT_BINARY_DIR}/e2e-pg-${what})

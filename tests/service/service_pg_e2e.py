@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""usage: service_pg_e2e.py race|kill|restart|copy|proxy BINARY WORKDIR
+"""usage: service_pg_e2e.py race|kill|restart|copy|proxy|revoke|ready BINARY WORKDIR
 
 Report-service programs on one PostgreSQL, as behind a load balancer, on loopback: a fresh database in the
 cluster named by REPORT_SERVICE_TEST_PG (restart starts a cluster of its own). Each scenario's checks say
@@ -8,6 +8,7 @@ import http.client
 import json
 import os
 import queue
+import re
 import shutil
 import signal
 import subprocess
@@ -228,6 +229,8 @@ def copy(binary, workdir):
     one.request("POST", "/register", "account=dave", {"Content-Type": "application/x-www-form-urlencoded"})
     pages = [one.admin(path) for path in ("/", "/reports.csv", "/register")]
     one.stop()
+    subprocess.run([binary, "staff", "add", "ann", "--role", "admin", "--password-stdin", "--db", sqlite_db],
+                   input="correct horse battery\n", capture_output=True, text=True, timeout=60, check=True)
     Instance(binary, url, workdir, "empty PostgreSQL").stop()  # creates the schema
     run(os.path.join(TOOLS, "sqlite-to-postgres.sh"), sqlite_db, url)
     several = Instance(binary, url, workdir, "PostgreSQL")
@@ -235,6 +238,9 @@ def copy(binary, workdir):
         check([several.admin(path) for path in ("/", "/reports.csv", "/register")] == pages,
               "after the copy, dashboard, export and registrations are the same on PostgreSQL")
         check(several.post("ALICE", "00-00-00-00-00-01") == (200, ACCOUNT_USED), "and so are the enrolments")
+        check(psql(url, "SELECT name || ' ' || role FROM staff") == ["ann admin"] and
+              psql(url, "SELECT actor || ' ' || action FROM audit ORDER BY id")[:2] == ["token export", "console staff_add"],
+              "and the staff accounts with the audit log")
     finally:
         several.stop()
 
@@ -257,8 +263,112 @@ def proxy(binary, workdir):
         exposed.stop()
 
 
+class Staff:
+    """A support person signed in on one instance, with the session's CSRF token."""
+
+    def __init__(self, binary, url, inst):
+        run_input = subprocess.run([binary, "staff", "add", "ann", "--role", "support", "--password-stdin", "--db", url],
+                                   input="correct horse battery\n", capture_output=True, text=True, timeout=60)
+        check(run_input.returncode == 0, "a support account is made: " + run_input.stderr)
+        self.inst, self.host = inst, {"Host": "127.0.0.1:%d" % inst.port}
+        conn = http.client.HTTPConnection("127.0.0.1", inst.port, timeout=20)
+        conn.request("POST", "/login", "name=ann&password=correct+horse+battery",
+                     dict(self.host, **{"Content-Type": "application/x-www-form-urlencoded"}))
+        res = conn.getresponse()
+        res.read()
+        self.cookie = (res.getheader("Set-Cookie") or "").split(";")[0]
+        page = inst.request("GET", "/search", headers=dict(self.host, Cookie=self.cookie))[1]
+        found = re.search(r'name="csrf" value="([0-9a-f]+)"', page)
+        check(res.status == 303 and found, "support signs in")
+        self.csrf = found.group(1)
+
+    def change(self, action, account, reason="farm"):  # the status, and where a 303 leads
+        conn = http.client.HTTPConnection("127.0.0.1", self.inst.port, timeout=30)
+        body = "csrf=%s&key=%s&reason=%s" % (self.csrf, account, reason)
+        conn.request("POST", "/" + action, body, dict(self.host, Cookie=self.cookie,
+                                                     **{"Content-Type": "application/x-www-form-urlencoded"}))
+        res = conn.getresponse()
+        res.read()
+        return res.status
+
+
+def revoke(binary, workdir):
+    """Support revokes and restores one enrolment on A while B (and A) take reports of the same account from new
+    machines and of other accounts from its machine, with and without the MAC: the enrolment is decided under
+    the same locks either way, so one enrolment of the account stands, and every figure kept beside it agrees."""
+    url = fresh_database("e2e_revoke")
+    a, b = Instance(binary, url, workdir, "A"), Instance(binary, url, workdir, "B")
+    stop, replies = threading.Event(), []
+    try:
+        check(a.post("racer", "AA-BB-CC-00-00-00", "PC00") == (200, SUCCESS), "the account enrols")
+        ann = Staff(binary, url, a)
+
+        def reports(w):
+            for n in range(100000):
+                if stop.is_set():
+                    return
+                inst = (a, b)[(w + n) % 2]
+                if w == 0:
+                    replies.append(inst.post("racer", "AA-BB-CC-%02X-%02X-%02X" % (w + 1, n >> 8, n & 255), "PC%d" % w))
+                elif w == 1:
+                    replies.append(inst.post("other%d_%d" % (w, n), "AA-BB-CC-00-00-00", "PC00"))
+                else:
+                    replies.append(inst.post("bare%d_%d" % (w, n), "", "PC00"))  # the same fingerprint, no MAC
+
+        threads = [threading.Thread(target=reports, args=(w,), daemon=True) for w in range(8)]
+        for t in threads:
+            t.start()
+        statuses = []
+        for _ in range(40):
+            statuses.append(ann.change("revoke", "racer"))
+            statuses.append(ann.change("restore", "racer"))
+        stop.set()
+        for t in threads:
+            t.join(timeout=30)
+        check(all(s in (303, 409) for s in statuses) and statuses.count(303) >= 40,
+              "80 revocations and restorations answered (%d done)" % statuses.count(303))
+        check(all(r[0] == 200 for r in replies), "%d racing reports answered" % len(replies))
+        a.post("racer", "AA-BB-CC-FF-FF-FF", "PCFF")  # enrols unless the account stands already
+        one = lambda sql: int(psql(url, sql)[0])
+        check(one("SELECT count(*) FROM enrolments WHERE account_key = 'racer'") == 1, "one enrolment of the account stands")
+        check(one("SELECT count(*) FROM enrolments e JOIN enrolments f ON e.fingerprint = f.fingerprint AND "
+                  "e.report_id <> f.report_id AND e.machine_key LIKE 'fp:%'") == 0,
+              "no machine without a MAC stands beside another of its fingerprint")
+        standing = one("SELECT count(*) FROM enrolments")
+        check(one("SELECT sum(n) FROM hardware_counts WHERE aspect = 'os'") == standing, "the hardware shares count the %d "
+              "standing machines" % standing)
+        check(one("SELECT (SELECT sum(n) FROM outcome_counts WHERE outcome = 'success') - "
+                  "(SELECT count(*) FROM revoked_enrolments)") == standing, "successes less revocations are the standing")
+        check(one("SELECT sum(points) FROM reports") == 20 * standing, "points stand with the enrolments only")
+    finally:
+        stop.set()
+        a.stop()
+        b.stop()
+
+
+def ready(binary, workdir):
+    """/readyz follows the database: 503 with the reason while the cluster is stopped, 200 once it is back."""
+    cluster = os.path.join(workdir, "pg")
+    url = run(os.path.join(TOOLS, "pg-cluster.sh"), "start", cluster)
+    inst = None
+    try:
+        inst = Instance(binary, url, workdir, "A")
+        check(inst.request("GET", "/readyz")[0] == 200, "ready with the database up")
+        run(os.path.join(TOOLS, "pg-cluster.sh"), "halt", cluster)
+        check(wait_for(lambda: inst.request("GET", "/readyz")[0] == 503, 30), "503 once the database is gone")
+        check("database" in inst.request("GET", "/readyz")[1], "with the reason")
+        check(inst.request("GET", "/healthz")[0] == 200, "while the process still serves")
+        run(os.path.join(TOOLS, "pg-cluster.sh"), "resume", cluster)
+        check(wait_for(lambda: inst.request("GET", "/readyz")[0] == 200, 30), "200 again once it is back")
+    finally:
+        if inst:
+            inst.stop()
+        subprocess.run([os.path.join(TOOLS, "pg-cluster.sh"), "stop", cluster], timeout=120)
+
+
 if __name__ == "__main__":
-    scenarios = {"race": race, "kill": kill, "restart": restart, "copy": copy, "proxy": proxy}
+    scenarios = {"race": race, "kill": kill, "restart": restart, "copy": copy, "proxy": proxy, "revoke": revoke,
+                 "ready": ready}
     if len(sys.argv) != 4 or sys.argv[1] not in scenarios:
         sys.exit(__doc__)
     shutil.rmtree(sys.argv[3], ignore_errors=True)

@@ -32,3 +32,9 @@ set_tests_properties(service.staff_cli PROPERTIES LABELS service TIMEOUT 120)
 add_test(NAME service.staff_desk
   COMMAND ${prometheus_python} ${CMAKE_CURRENT_LIST_DIR}/staff/staff_desk_e2e.py $<TARGET_FILE:report-service>)
 set_tests_properties(service.staff_desk PROPERTIES LABELS service TIMEOUT 120)
+
+# A support person's whole path in headless Chromium; the account page's screenshot is left in the build folder.
+add_test(NAME service.support_flow
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/staff/support_flow_e2e.py $<TARGET_FILE:report-service>
+          ${CMAKE_BINARY_DIR})
+set_tests_properties(service.support_flow PROPERTIES LABELS service TIMEOUT 180)

@@ -45,6 +45,9 @@ const Migration kMigrations[] = {
     {4,
 #include "postgres_schema_v4.inc"
     },
+    {5,
+#include "postgres_schema_v5.inc"
+    },
 };
 
 constexpr int kShards = 16;
@@ -317,8 +320,24 @@ public:
     bool WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) override;
     std::optional<Draw::Standing> Standing(const std::string& accountKey) override;
     bool MarkWithdrawn(const std::string& accountKey, int64_t now) override;
+    EnrolmentChange Revoke(const std::string& accountKey, const AuditEntry& audit) override;
+    EnrolmentChange Restore(const std::string& accountKey, const AuditEntry& audit) override;
+    std::optional<bool> Revoked(const std::string& accountKey) override;
+    EnrolmentChange Erase(const std::string& accountKey, const AuditEntry& audit) override;
 
 private:
+    // Support's changes: once more after a deadlock, or when the enrolment changed between the read that found
+    // its keys and the locks on them (once sets again).
+    template <class Once>
+    EnrolmentChange Changing(Once once);
+    EnrolmentChange RevokeOnce(const std::string& accountKey, const AuditEntry& audit, bool& again);
+    EnrolmentChange RestoreOnce(const std::string& accountKey, const AuditEntry& audit, bool& again);
+    // The writer's own locks on an account's, a machine's and a fingerprint's keys, in its order.
+    bool LockKeys(const std::string& accountKey, const std::string& machineKey, const std::string& fingerprint);
+    bool CountMachine(const std::string& reportId, int64_t n);
+    bool Audit(const AuditEntry& audit);
+    Result RunPrepared(const char* name, const Params& params, ExecStatusType want);
+
     WaveChange BeginStep(int64_t id, Draw::WaveState from);
     WaveChange EndStep(bool ok);
     bool AddHardware(int64_t id, const char* side, const HardwareCounts& counts);
@@ -784,7 +803,8 @@ std::optional<DashboardData> PgStorage::ReadDashboard() {
     auto hardware = Run("SELECT aspect, label, n FROM hardware_counts");
     auto accounts = Run("SELECT count(*) FROM accounts");
     auto summarised = Run("SELECT coalesce(sum(n), 0) FROM refused_summary");
-    if (!totals || !hours || !hardware || !accounts || !summarised) return Rollback(), std::nullopt;
+    auto revoked = Run("SELECT count(*) FROM revoked_enrolments");
+    if (!totals || !hours || !hardware || !accounts || !summarised || !revoked) return Rollback(), std::nullopt;
     Rollback();
     DashboardBuilder data;
     for (int i = 0; i < PQntuples(totals.Get()); ++i) data.Outcome(Text(totals.Get(), i, 0), Int(totals.Get(), i, 1));
@@ -796,6 +816,7 @@ std::optional<DashboardData> PgStorage::ReadDashboard() {
         data.Hardware(Text(hardware.Get(), i, 0), Text(hardware.Get(), i, 1), Int(hardware.Get(), i, 2));
     data.RegisteredAccounts(Int(accounts.Get(), 0, 0));
     data.SummarisedRefusals(Int(summarised.Get(), 0, 0));
+    data.Revoked(Int(revoked.Get(), 0, 0));
     return data.Finish();
 }
 
@@ -1058,6 +1079,171 @@ std::optional<Draw::Standing> PgStorage::Standing(const std::string& accountKey)
 bool PgStorage::MarkWithdrawn(const std::string& accountKey, int64_t now) {
     return Connected() && Run("UPDATE wave_chosen SET withdrawn_at = $1 WHERE account_key = $2 AND withdrawn_at = 0",
                               Params().Int(now).Text(accountKey), PGRES_COMMAND_OK);
+}
+
+Result PgStorage::RunPrepared(const char* name, const Params& params, ExecStatusType want) {
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    params.Pointers(values, lengths);
+    return Check(PQexecPrepared(Conn(), name, params.Count(), values.data(), lengths.data(), params.Formats(), 0), name,
+                 want);
+}
+
+bool PgStorage::LockKeys(const std::string& accountKey, const std::string& machineKey, const std::string& fingerprint) {
+    const std::set<int64_t> keys{LockKey("account", accountKey), LockKey("machine", machineKey),
+                                 LockKey("fingerprint", fingerprint)};
+    return static_cast<bool>(RunPrepared("locks", Params().IntArray({keys.begin(), keys.end()}), PGRES_TUPLES_OK));
+}
+
+bool PgStorage::CountMachine(const std::string& reportId, int64_t n) {
+    auto q = Run((std::string("SELECT ") + kReportColumns + " FROM reports WHERE id = $1").c_str(),
+                 Params().Text(reportId));
+    if (!q || PQntuples(q.Get()) != 1) return false;
+    ReportRow row;
+    ReadReportRow(ResultRow{q.Get(), 0}, row);
+    std::vector<std::string> aspects, labels;
+    std::vector<int64_t> counts;
+    for (auto& [aspect, label] : MachineLabels(row.report))
+        aspects.push_back(std::move(aspect)), labels.push_back(std::move(label)), counts.push_back(n);
+    return static_cast<bool>(RunPrepared(
+        "hardware",
+        Params().Int(m_shard).TextArray(aspects).TextArray(labels).IntArray(counts).Int(kMaxLabelsPerAspect).Text(kOtherLabel),
+        PGRES_COMMAND_OK));
+}
+
+bool PgStorage::Audit(const AuditEntry& e) {
+    return static_cast<bool>(Run("INSERT INTO audit(at, actor, remote, action, subject, detail) VALUES($1, $2, $3, $4, $5, $6)",
+                                 Params().Int(e.at).Text(e.actor).Text(e.remote).Text(AuditActionName(e.action))
+                                     .Text(e.subject).Text(e.detail),
+                                 PGRES_COMMAND_OK));
+}
+
+template <class Once>
+EnrolmentChange PgStorage::Changing(Once once) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!Connected()) return EnrolmentChange::Failed;
+        bool again = false;
+        const EnrolmentChange change = once(again);
+        if (change != EnrolmentChange::Failed) return change;
+        // Whether a commit that went out on a lost connection landed is unknown: not tried again.
+        const bool lost = PQstatus(Conn()) != CONNECTION_OK;
+        Rollback();
+        if (lost) Drop();
+        if (lost || !(again || m_retryable)) return EnrolmentChange::Failed;
+    }
+    return EnrolmentChange::Failed;
+}
+
+EnrolmentChange PgStorage::Revoke(const std::string& accountKey, const AuditEntry& audit) {
+    return Changing([&](bool& again) { return RevokeOnce(accountKey, audit, again); });
+}
+
+EnrolmentChange PgStorage::Restore(const std::string& accountKey, const AuditEntry& audit) {
+    return Changing([&](bool& again) { return RestoreOnce(accountKey, audit, again); });
+}
+
+EnrolmentChange PgStorage::RevokeOnce(const std::string& accountKey, const AuditEntry& audit, bool& again) {
+    constexpr const char* kFind = "SELECT report_id, machine_key, fingerprint FROM enrolments WHERE account_key = $1";
+    if (!Command("BEGIN")) return EnrolmentChange::Failed;
+    auto before = Run(kFind, Params().Text(accountKey));
+    if (!before) return EnrolmentChange::Failed;
+    if (PQntuples(before.Get()) == 0) return Rollback(), EnrolmentChange::Missing;
+    const std::string reportId = Text(before.Get(), 0, 0);
+    // Under the keys' locks no report of this account or machine is being decided on any instance; the row
+    // read again is the one that stands until the commit.
+    if (!LockKeys(accountKey, Text(before.Get(), 0, 1), Text(before.Get(), 0, 2))) return EnrolmentChange::Failed;
+    auto now = Run(kFind, Params().Text(accountKey));
+    if (!now) return EnrolmentChange::Failed;
+    if (PQntuples(now.Get()) == 0) return Rollback(), EnrolmentChange::Missing;
+    if (Text(now.Get(), 0, 0) != reportId) return again = true, EnrolmentChange::Failed;
+    const bool ok =
+        Run("INSERT INTO revoked_enrolments(report_id, account, account_key, machine_key, fingerprint, points, "
+            "enrolled_at, revoked_at) SELECT report_id, account, account_key, machine_key, fingerprint, points, "
+            "enrolled_at, $2 FROM enrolments WHERE report_id = $1",
+            Params().Text(reportId).Int(audit.at), PGRES_COMMAND_OK) &&
+        Run("DELETE FROM enrolments WHERE report_id = $1", Params().Text(reportId), PGRES_COMMAND_OK) &&
+        Run("UPDATE reports SET points = 0 WHERE id = $1", Params().Text(reportId), PGRES_COMMAND_OK) &&
+        CountMachine(reportId, -1) &&
+        Run("UPDATE wave_chosen SET withdrawn_at = $1 WHERE account_key = $2 AND withdrawn_at = 0",
+            Params().Int(audit.at).Text(accountKey), PGRES_COMMAND_OK) &&
+        Audit(audit) && Command("COMMIT");
+    return ok ? EnrolmentChange::Done : EnrolmentChange::Failed;
+}
+
+EnrolmentChange PgStorage::RestoreOnce(const std::string& accountKey, const AuditEntry& audit, bool& again) {
+    constexpr const char* kFind =
+        "SELECT v.report_id, v.account, v.machine_key, v.fingerprint, v.points, v.enrolled_at, v.revoked_at, "
+        "r.received_at, r.remote FROM revoked_enrolments v JOIN reports r ON r.id = v.report_id "
+        "WHERE v.account_key = $1 ORDER BY v.revoked_at DESC, v.report_id DESC LIMIT 1";
+    if (!Command("BEGIN")) return EnrolmentChange::Failed;
+    auto before = Run(kFind, Params().Text(accountKey));
+    if (!before) return EnrolmentChange::Failed;
+    if (PQntuples(before.Get()) == 0) return Rollback(), EnrolmentChange::Missing;
+    if (!LockKeys(accountKey, Text(before.Get(), 0, 2), Text(before.Get(), 0, 3))) return EnrolmentChange::Failed;
+    auto found = Run(kFind, Params().Text(accountKey));
+    if (!found) return EnrolmentChange::Failed;
+    if (PQntuples(found.Get()) == 0) return Rollback(), EnrolmentChange::Missing;
+    const PGresult* v = found.Get();
+    if (Text(v, 0, 0) != Text(before.Get(), 0, 0)) return again = true, EnrolmentChange::Failed;
+    const std::string reportId = Text(v, 0, 0);
+    PendingReport keys = EnrolledKeys(accountKey, Text(v, 0, 2), Text(v, 0, 3));
+    keys.receivedAt = Int(v, 0, 7);
+    keys.remote = Text(v, 0, 8);
+    // The writer's own question about these keys, under the same locks.
+    auto facts = RunPrepared("facts",
+                             Params()
+                                 .TextArray({keys.accountKey})
+                                 .TextArray({keys.report.machineKey})
+                                 .TextArray({keys.fingerprint})
+                                 .TextArray({keys.fingerprintKey})
+                                 .IntArray({EnrolmentDay(keys.receivedAt)})
+                                 .TextArray({keys.remote}),
+                             PGRES_TUPLES_OK);
+    if (!facts || PQntuples(facts.Get()) != 1) return EnrolmentChange::Failed;
+    auto fact = [&](int col) { return Text(facts.Get(), 0, col) == "t"; };
+    const StoredFacts stored{fact(0), fact(1), fact(2), fact(3), fact(4), Int(facts.Get(), 0, 5)};
+    if (const auto decision = RestoreDecision(keys, stored); decision != EnrolmentChange::Done)
+        return Rollback(), decision;
+    const bool ok =
+        Run("INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, enrolled_at) "
+            "VALUES($1, $2, $3, $4, $5, $6, $7)",
+            Params().Text(Text(v, 0, 1)).Text(accountKey).Text(keys.report.machineKey).Text(keys.fingerprint)
+                .Text(reportId).Int(Int(v, 0, 4)).Int(Int(v, 0, 5)),
+            PGRES_COMMAND_OK) &&
+        Run("DELETE FROM revoked_enrolments WHERE report_id = $1", Params().Text(reportId), PGRES_COMMAND_OK) &&
+        Run("UPDATE reports SET points = $2 WHERE id = $1", Params().Text(reportId).Int(Int(v, 0, 4)),
+            PGRES_COMMAND_OK) &&
+        CountMachine(reportId, 1) &&
+        Run("UPDATE wave_chosen SET withdrawn_at = 0 WHERE account_key = $1 AND withdrawn_at = $2",
+            Params().Text(accountKey).Int(Int(v, 0, 6)), PGRES_COMMAND_OK) &&
+        Audit(audit) && Command("COMMIT");
+    return ok ? EnrolmentChange::Done : EnrolmentChange::Failed;
+}
+
+std::optional<bool> PgStorage::Revoked(const std::string& accountKey) {
+    return Reading([&]() -> std::optional<bool> {
+        if (!Connected()) return std::nullopt;
+        auto q = Run("SELECT EXISTS (SELECT 1 FROM revoked_enrolments WHERE account_key = $1)", Params().Text(accountKey));
+        if (!q) return std::nullopt;
+        return Text(q.Get(), 0, 0) == "t";
+    });
+}
+
+EnrolmentChange PgStorage::Erase(const std::string& accountKey, const AuditEntry& audit) {
+    if (!Connected()) return EnrolmentChange::Failed;
+    const std::set<int64_t> keys{LockKey("account", accountKey)};
+    if (!Command("BEGIN") || !RunPrepared("locks", Params().IntArray({keys.begin(), keys.end()}), PGRES_TUPLES_OK))
+        return Rollback(), EnrolmentChange::Failed;
+    auto reports = Run("UPDATE reports SET raw = NULL, computer_name = '', remote = '' WHERE account_key = $1",
+                       Params().Text(accountKey), PGRES_COMMAND_OK);
+    auto registration =
+        reports ? Run("UPDATE accounts SET remote = '' WHERE account_key = $1", Params().Text(accountKey), PGRES_COMMAND_OK)
+                : Result();
+    if (!reports || !registration) return Rollback(), EnrolmentChange::Failed;
+    if (std::atoll(PQcmdTuples(reports.Get())) + std::atoll(PQcmdTuples(registration.Get())) == 0)
+        return Rollback(), EnrolmentChange::Missing;
+    if (!Audit(audit) || !Command("COMMIT")) return Rollback(), EnrolmentChange::Failed;
+    return EnrolmentChange::Done;
 }
 
 std::unique_ptr<Storage> OpenPostgresStorage(const std::string& url, std::string& error) {

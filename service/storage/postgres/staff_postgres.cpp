@@ -94,6 +94,14 @@ public:
         return Write(audit, [&] { return ChangeAndEndSessions("UPDATE staff SET disabled = true WHERE name = $1", {name}); });
     }
 
+    StaffWrite SetRole(const std::string& name, Role role, const AuditEntry& audit) override {
+        return Write(audit, [&] {
+            Result r = Run("UPDATE staff SET role = $2 WHERE name = $1", {name, RoleName(role)}, PGRES_COMMAND_OK);
+            if (!r) return StaffWrite::Failed;
+            return std::string_view(PQcmdTuples(r.get())) == "0" ? StaffWrite::Missing : StaffWrite::Done;
+        });
+    }
+
     std::optional<std::vector<StaffAccount>> ListStaff() override {
         Result r = Run("SELECT name, role, password_hash, disabled, created_at FROM staff ORDER BY name", {});
         if (!r) return std::nullopt;

@@ -30,6 +30,9 @@ const char* const kSchemaV3 =
 const char* const kSchemaV4 =
 #include "sqlite_schema_v4.inc"
     ;
+const char* const kSchemaV5 =
+#include "sqlite_schema_v5.inc"
+    ;
 const char* const kWaveSchema =
 #include "sqlite_waves.inc"
     ;
@@ -127,8 +130,19 @@ public:
     bool WaveCodes(int64_t id, const std::function<bool(const Draw::ChosenRow&)>& sink) override;
     std::optional<Draw::Standing> Standing(const std::string& accountKey) override;
     bool MarkWithdrawn(const std::string& accountKey, int64_t now) override;
+    EnrolmentChange Revoke(const std::string& accountKey, const AuditEntry& audit) override;
+    EnrolmentChange Restore(const std::string& accountKey, const AuditEntry& audit) override;
+    std::optional<bool> Revoked(const std::string& accountKey) override;
+    EnrolmentChange Erase(const std::string& accountKey, const AuditEntry& audit) override;
 
 private:
+    // The hardware labels of report id counted once more (+1) or once less (-1).
+    bool CountMachine(int64_t reportId, int64_t n);
+    bool Audit(const AuditEntry& audit);
+    EnrolmentChange Undo(const char* what) {
+        Fail(what);
+        return EnrolmentChange::Failed;
+    }
     // Opens a wave step's transaction and checks where the wave stands: Done when it may go on.
     WaveChange BeginStep(int64_t id, Draw::WaveState from);
     WaveChange EndStep(bool ok, const char* what);
@@ -293,7 +307,7 @@ DROP TABLE v1_accounts;
 DROP TABLE v1_reports;
 )sql";
     // The later steps before the copy, so the rows arrive in the current shape with the current keys.
-    if (!Exec(move) || !Exec(kSchema) || !Exec(kSchemaV3) || !Exec(kSchemaV4) || !Exec(copy)) return false;
+    if (!Exec(move) || !Exec(kSchema) || !Exec(kSchemaV3) || !Exec(kSchemaV4) || !Exec(kSchemaV5) || !Exec(copy)) return false;
     // The hardware counts, machine by machine, as the writer keeps them.
     Stmt machines, add;
     if (!machines.Prepare(m_db, (std::string("SELECT ") + kReportColumns +
@@ -385,7 +399,8 @@ bool SqliteStorage::Open(const std::string& path, std::string& error) {
         Fail("schema");
         return false;
     }
-    if ((version < 3 && !Exec(kSchemaV3)) || (version < 4 && !Exec(kSchemaV4)) || !Exec(kWaveSchema) ||
+    if ((version < 3 && !Exec(kSchemaV3)) || (version < 4 && !Exec(kSchemaV4)) ||
+        (version < 5 && !Exec(kSchemaV5)) || !Exec(kWaveSchema) ||
         !Exec(("UPDATE schema_version SET version = " + std::to_string(kSchemaVersion)).c_str()) || !Exec("COMMIT")) {
         error = "the database is not writable: " + m_lastError;
         Fail("first write");
@@ -619,6 +634,9 @@ std::optional<DashboardData> SqliteStorage::Dashboard() {
         if (!q.Prepare(m_db, "SELECT coalesce(sum(n), 0) FROM refused_summary") || q.Step() != SQLITE_ROW)
             return Fail("summary"), std::nullopt;
         data.SummarisedRefusals(q.Int(0));
+        if (!q.Prepare(m_db, "SELECT count(*) FROM revoked_enrolments") || q.Step() != SQLITE_ROW)
+            return Fail("revoked"), std::nullopt;
+        data.Revoked(q.Int(0));
     }
     Exec("COMMIT");
     return data.Finish();
@@ -885,6 +903,122 @@ bool SqliteStorage::MarkWithdrawn(const std::string& accountKey, int64_t now) {
     return (q.Prepare(m_db, "UPDATE wave_chosen SET withdrawn_at = ? WHERE account_key = ? AND withdrawn_at = 0") &&
             q.Bind(1, now).Bind(2, accountKey).Step() == SQLITE_DONE) ||
            Fail("withdraw");
+}
+
+bool SqliteStorage::CountMachine(int64_t reportId, int64_t n) {
+    Stmt q;
+    if (!q.Prepare(m_db, (std::string("SELECT ") + kReportColumns + " FROM reports WHERE id = ?").c_str()) ||
+        q.Bind(1, reportId).Step() != SQLITE_ROW)
+        return false;
+    ReportRow row;
+    ReadReportRow(q, row);
+    BatchFigures f;
+    for (auto& label : MachineLabels(row.report)) f.hardware[std::move(label)] += n;
+    q.Reset();
+    return WriteFigures(f);
+}
+
+bool SqliteStorage::Audit(const AuditEntry& e) {
+    Stmt q;
+    return q.Prepare(m_db, "INSERT INTO audit(at, actor, remote, action, subject, detail) VALUES(?, ?, ?, ?, ?, ?)") &&
+           q.Bind(1, e.at)
+                   .Bind(2, e.actor)
+                   .Bind(3, e.remote)
+                   .Bind(4, std::string_view(AuditActionName(e.action)))
+                   .Bind(5, e.subject)
+                   .Bind(6, e.detail)
+                   .Step() == SQLITE_DONE;
+}
+
+// BEGIN IMMEDIATE holds the write lock from the first read: no report of any writer commits in between.
+EnrolmentChange SqliteStorage::Revoke(const std::string& accountKey, const AuditEntry& audit) {
+    if (!Healthy()) return EnrolmentChange::Failed;
+    if (!Exec("BEGIN IMMEDIATE")) return Undo("revoke");
+    Stmt find, keep, remove, points, withdraw;
+    if (!find.Prepare(m_db, "SELECT report_id FROM enrolments WHERE account_key = ?")) return Undo("revoke");
+    const int rc = find.Bind(1, accountKey).Step();
+    if (rc == SQLITE_DONE) return Exec("ROLLBACK"), EnrolmentChange::Missing;
+    if (rc != SQLITE_ROW) return Undo("revoke");
+    const int64_t reportId = find.Int(0);
+    find.Reset();
+    const bool ok =
+        keep.Prepare(m_db,
+                     "INSERT INTO revoked_enrolments(report_id, account, account_key, machine_key, fingerprint, points, "
+                     "enrolled_at, revoked_at) SELECT report_id, account, account_key, machine_key, fingerprint, points, "
+                     "enrolled_at, ? FROM enrolments WHERE report_id = ?") &&
+        keep.Bind(1, audit.at).Bind(2, reportId).Step() == SQLITE_DONE &&
+        remove.Prepare(m_db, "DELETE FROM enrolments WHERE report_id = ?") && remove.Bind(1, reportId).Step() == SQLITE_DONE &&
+        points.Prepare(m_db, "UPDATE reports SET points = 0 WHERE id = ?") && points.Bind(1, reportId).Step() == SQLITE_DONE &&
+        CountMachine(reportId, -1) &&
+        withdraw.Prepare(m_db, "UPDATE wave_chosen SET withdrawn_at = ? WHERE account_key = ? AND withdrawn_at = 0") &&
+        withdraw.Bind(1, audit.at).Bind(2, accountKey).Step() == SQLITE_DONE && Audit(audit) && Healthy() &&
+        Exec("COMMIT");
+    return ok ? EnrolmentChange::Done : Undo("revoke");
+}
+
+EnrolmentChange SqliteStorage::Restore(const std::string& accountKey, const AuditEntry& audit) {
+    if (!Healthy()) return EnrolmentChange::Failed;
+    if (!Exec("BEGIN IMMEDIATE")) return Undo("restore");
+    Stmt find, enrol, remove, points, back;
+    if (!find.Prepare(m_db,
+                      "SELECT report_id, account, machine_key, fingerprint, points, enrolled_at, revoked_at, "
+                      "(SELECT received_at FROM reports WHERE id = report_id) FROM revoked_enrolments "
+                      "WHERE account_key = ? ORDER BY revoked_at DESC, report_id DESC LIMIT 1"))
+        return Undo("restore");
+    const int rc = find.Bind(1, accountKey).Step();
+    if (rc == SQLITE_DONE) return Exec("ROLLBACK"), EnrolmentChange::Missing;
+    if (rc != SQLITE_ROW) return Undo("restore");
+    const int64_t reportId = find.Int(0), earned = find.Int(4), enrolledAt = find.Int(5), revokedAt = find.Int(6);
+    const std::string account = find.Text(1);
+    PendingReport keys = EnrolledKeys(accountKey, find.Text(2), find.Text(3));
+    keys.receivedAt = find.Int(7);
+    find.Reset();
+    const auto facts = Facts(keys);
+    if (!facts) return Undo("restore");
+    if (const auto decision = RestoreDecision(keys, *facts); decision != EnrolmentChange::Done)
+        return Exec("ROLLBACK"), decision;
+    const bool ok =
+        enrol.Prepare(m_db,
+                      "INSERT INTO enrolments(account, account_key, machine_key, fingerprint, report_id, points, "
+                      "enrolled_at) VALUES(?, ?, ?, ?, ?, ?, ?)") &&
+        enrol.Bind(1, account)
+                .Bind(2, accountKey)
+                .Bind(3, keys.report.machineKey)
+                .Bind(4, keys.fingerprint)
+                .Bind(5, reportId)
+                .Bind(6, earned)
+                .Bind(7, enrolledAt)
+                .Step() == SQLITE_DONE &&
+        remove.Prepare(m_db, "DELETE FROM revoked_enrolments WHERE report_id = ?") &&
+        remove.Bind(1, reportId).Step() == SQLITE_DONE &&
+        points.Prepare(m_db, "UPDATE reports SET points = ? WHERE id = ?") &&
+        points.Bind(1, earned).Bind(2, reportId).Step() == SQLITE_DONE && CountMachine(reportId, 1) &&
+        back.Prepare(m_db, "UPDATE wave_chosen SET withdrawn_at = 0 WHERE account_key = ? AND withdrawn_at = ?") &&
+        back.Bind(1, accountKey).Bind(2, revokedAt).Step() == SQLITE_DONE && Audit(audit) && Healthy() && Exec("COMMIT");
+    return ok ? EnrolmentChange::Done : Undo("restore");
+}
+
+std::optional<bool> SqliteStorage::Revoked(const std::string& accountKey) {
+    Stmt q;
+    if (!q.Prepare(m_db, "SELECT EXISTS (SELECT 1 FROM revoked_enrolments WHERE account_key = ?)") ||
+        q.Bind(1, accountKey).Step() != SQLITE_ROW)
+        return Fail("revoked"), std::nullopt;
+    return q.Int(0) != 0;
+}
+
+EnrolmentChange SqliteStorage::Erase(const std::string& accountKey, const AuditEntry& audit) {
+    if (!Healthy()) return EnrolmentChange::Failed;
+    if (!Exec("BEGIN IMMEDIATE")) return Undo("erase");
+    Stmt reports, registration;
+    if (!reports.Prepare(m_db, "UPDATE reports SET raw = NULL, computer_name = '', remote = '' WHERE account_key = ?") ||
+        reports.Bind(1, accountKey).Step() != SQLITE_DONE)
+        return Undo("erase");
+    const int changed = sqlite3_changes(m_db);
+    if (!registration.Prepare(m_db, "UPDATE accounts SET remote = '' WHERE account_key = ?") ||
+        registration.Bind(1, accountKey).Step() != SQLITE_DONE)
+        return Undo("erase");
+    if (changed + sqlite3_changes(m_db) == 0) return Exec("ROLLBACK"), EnrolmentChange::Missing;
+    return Audit(audit) && Healthy() && Exec("COMMIT") ? EnrolmentChange::Done : Undo("erase");
 }
 
 std::unique_ptr<Storage> OpenSqliteStorage(const std::string& path, std::string& error) {

@@ -93,6 +93,17 @@ public:
         return Write(audit, [&] { return ChangeAndEndSessions("UPDATE staff SET disabled = 1 WHERE name = ?1", name, {}); });
     }
 
+    StaffWrite SetRole(const std::string& name, Role role, const AuditEntry& audit) override {
+        return Write(audit, [&] {
+            auto s = Prepare("UPDATE staff SET role = ?2 WHERE name = ?1");
+            if (!s) return StaffWrite::Failed;
+            Bind(s, 1, name);
+            Bind(s, 2, RoleName(role));
+            if (sqlite3_step(s.get()) != SQLITE_DONE) return Fail();
+            return sqlite3_changes(m_db.get()) == 0 ? StaffWrite::Missing : StaffWrite::Done;
+        });
+    }
+
     std::optional<std::vector<StaffAccount>> ListStaff() override {
         auto s = Prepare("SELECT name, role, password_hash, disabled, created_at FROM staff ORDER BY name");
         if (!s) return std::nullopt;

@@ -72,6 +72,8 @@ def main():
             c.request("POST", "/act/score/pcinfo/add", body=json.dumps(report, ensure_ascii=False).encode(),
                       headers={"Content-Type": "application/json; charset=utf-8"})
             assert "提交成功" in c.getresponse().read().decode(), "the report was not accepted"
+            c.request("POST", "/act/score/pcinfo/add", body=b"x", headers={"Content-Encoding": "gzip"})
+            assert c.getresponse().status == 415, "a compressed body was taken"
 
             anon = Client(port)
             expect("healthz", anon.request("GET", "/healthz"), 200, "ok")
@@ -116,12 +118,44 @@ def main():
             assert PASSWORD not in audit[1] and PASSWORD not in csv[1], "a password in the audit log"
             expect("suspicious list", boss.request("GET", "/suspicious"), 200, "可疑报名")
 
+            # The admin's staff page: add, change the role, reset the password, disable; never oneself.
+            page = boss.request("GET", "/staff")
+            expect("staff page", page, 200, "ann", "vic", "添加员工")
+            token = re.search(r'name="csrf" value="([0-9a-f]+)"', page[1]).group(1)
+            staff = lambda what, **form: boss.request("POST", "/staff/" + what, dict(form, csrf=token))
+            expect("a short password", staff("add", name="sam", role="support", password="short"), 400, "12")
+            expect("add", staff("add", name="Sam", role="support", password=PASSWORD), 200, "已保存：sam")
+            expect("add twice", staff("add", name="sam", role="admin", password=PASSWORD), 409)
+            sam = Client(port)
+            expect("the new account signs in", sam.login("sam"), 303)
+            expect("its search", sam.request("GET", "/search?q=x"), 200)
+            expect("role change", staff("role", name="sam", role="viewer"), 200)
+            expect("a viewer now", sam.request("GET", "/search?q=x"), 403)
+            expect("password reset", staff("passwd", name="sam", password=PASSWORD + "!"), 200)
+            expect("the reset ended its session", sam.request("GET", "/search?q=x"), 303)
+            expect("disable", staff("disable", name="sam"), 200, "已停用")
+            expect("a disabled login", sam.login("sam", PASSWORD + "!"), 401)
+            expect("not oneself", staff("disable", name="boss"), 400)
+            expect("no token", boss.request("POST", "/staff/disable", {"name": "vic"}), 403)
+            expect("support's staff page", vic.request("GET", "/staff"), 403)
+            expect("staff changes audited", boss.request("GET", "/audit?actor=boss&subject=sam"), 200,
+                   "添加员工", "更改员工角色", "修改员工密码", "停用员工")
+
             scrape = anon.request("GET", "/metrics")
             expect("metrics from this machine", scrape, 200)
             samples = {(s.name, tuple(sorted(s.labels.items()))): s.value
                        for f in text_string_to_metric_families(scrape[1]) for s in f.samples}
             assert samples[("report_service_reports_total", (("outcome", "success"),))] == 1, samples
             assert samples[("report_service_database_up", ())] == 1, samples
+            assert samples[("report_service_http_requests_total",
+                            (("route", "/act/score/pcinfo/add"), ("status", "200")))] == 1, samples
+            assert samples[("report_service_http_requests_total", (("route", "/login"), ("status", "401")))] == 2  # wrong password, disabled
+            assert samples[("report_service_refusals_total", (("reason", "compressed"),))] == 1, samples
+            assert samples[("report_service_batch_reports_count", ())] == 1, samples
+            assert samples[("report_service_batch_reports_sum", ())] == 1, samples
+            assert samples[("report_service_commit_seconds_count", ())] == 1, samples
+            assert samples[("report_service_open_connections", ())] >= 1, samples
+            assert ("report_service_queue_depth", ()) in samples, samples
             expect("metrics through a proxy", anon.request("GET", "/metrics", headers={"X-Forwarded-For": "1.2.3.4"}), 403)
             expect("metrics with the token", anon.request("GET", "/metrics", headers={
                 "X-Forwarded-For": "1.2.3.4", "Authorization": "Bearer t0ken"}), 200, "# TYPE")

@@ -97,11 +97,13 @@ TEST(StaffPages, SubjectPagesActOnlyForSupport) {
     EXPECT_NE(html.find("action=\"/erase\""), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_NE(html.find("/machine?key=mac%3A001122334455"), std::string::npos);
-    // No enrolment: restore only when it may come back, never on a machine page.
+    // No enrolment: erase still (the player's data is there), restore only when it may come back, neither on a
+    // machine page.
     page.attempts.enrolment.reset();
-    EXPECT_EQ(SubjectBody(page).find("<form"), std::string::npos);
-    page.restorable = true;
+    EXPECT_EQ(SubjectBody(page).find("action=\"/restore\""), std::string::npos);
     ExpectPostFormsCarry(SubjectBody(page), "tok", 1);
+    page.restorable = true;
+    ExpectPostFormsCarry(SubjectBody(page), "tok", 2);
     page.machine = true;
     EXPECT_EQ(SubjectBody(page).find("<form"), std::string::npos);
 

@@ -266,4 +266,95 @@ TEST(StaffStoreSupport, SearchAttemptsAndEnrolments) {
     EXPECT_EQ(enrolments[found[0].rows[0]].accountKey, "player3");
 }
 
+// Support's changes to enrolments, through the storage interface on the database the service wrote: what each
+// frees, withdraws and takes out of the figures, when a restore is refused, and what an erasure leaves.
+TEST(StaffStoreSupport, RevokeRestoreAndErase) {
+    ServiceFixture f;
+    std::string error;
+    ASSERT_TRUE(OpenStaffStore(f.Path(), error)) << error;  // the audit table
+    const auto post = [&](const std::string& account, const std::string& mac) {
+        ReportFields r;
+        r.account = account;
+        r.mac = mac;
+        r.computer = "PC-" + account;
+        f.ReportUtf8(Utf8Payload(r));
+        f.now += 60;
+        f.service->Flush();
+    };
+    // Enrolled machines, the machines the "os" share counts, and player1's points.
+    const auto figures = [&] {
+        const auto d = f.Dashboard();
+        int64_t shared = 0;
+        for (const auto& [label, n] : d->hardware.at("os")) shared += n;
+        return std::to_string(d->enrolledMachines) + " " + std::to_string(shared) + " " +
+               std::to_string(f.database.Sql("SELECT coalesce(sum(points), 0) FROM reports WHERE account_key = 'player1'"));
+    };
+    const auto by = [&](AuditAction action, const char* why = "") {
+        return MakeAuditEntry(f.now, "ann", "198.51.100.7", action, "player1", why);
+    };
+    post("player1", "00-11-22-33-44-01");
+    post("player2", "00-11-22-33-44-02");
+    // A published wave chose player1: revoking withdraws the place, restoring gives it back.
+    f.database.Sql("INSERT INTO waves(id, name, params, state, created_at) VALUES(1, 'w', '', 'published', 1)");
+    f.database.Sql("INSERT INTO wave_chosen(account_key, wave_id, account, code) VALUES('player1', 1, 'player1', 'C1')");
+    EXPECT_EQ(figures(), "2 2 20");
+
+    auto& s = *f.store;
+    EXPECT_EQ(s.Restore("player1", by(AuditAction::Restore)), EnrolmentChange::Missing);
+    EXPECT_EQ(s.Revoke("player1", by(AuditAction::Revoke, "farm")), EnrolmentChange::Done);
+    EXPECT_EQ(s.Revoke("player1", by(AuditAction::Revoke, "twice")), EnrolmentChange::Missing);
+    EXPECT_EQ(figures(), "1 1 0");
+    EXPECT_EQ(f.database.Sql("SELECT withdrawn_at FROM wave_chosen"), f.now.load());
+    EXPECT_EQ(s.Revoked("player1"), std::optional<bool>(true));
+    EXPECT_EQ(s.Restore("player1", by(AuditAction::Restore)), EnrolmentChange::Done);
+    EXPECT_EQ(figures(), "2 2 20");
+    EXPECT_EQ(f.database.Sql("SELECT withdrawn_at FROM wave_chosen"), 0);
+    EXPECT_EQ(s.Revoked("player1"), std::optional<bool>(false));
+
+    // Revoked, the account enrols from another machine: the old enrolment cannot come back.
+    EXPECT_EQ(s.Revoke("player1", by(AuditAction::Revoke, "moved")), EnrolmentChange::Done);
+    post("player1", "00-11-22-33-44-03");
+    EXPECT_EQ(figures(), "2 2 20");
+    EXPECT_EQ(s.Restore("player1", by(AuditAction::Restore)), EnrolmentChange::AccountTaken);
+    // Revoked again, its machine enrols for another account: the newest revocation cannot come back either.
+    EXPECT_EQ(s.Revoke("player1", by(AuditAction::Revoke, "sold")), EnrolmentChange::Done);
+    post("player3", "00-11-22-33-44-03");
+    EXPECT_EQ(s.Restore("player1", by(AuditAction::Restore)), EnrolmentChange::MachineTaken);
+    EXPECT_EQ(figures(), "2 2 0");
+
+    // Erased: nothing of the player's body, computer name or address is left; the counts stay.
+    const auto before = f.Dashboard();
+    EXPECT_EQ(s.Erase("nobody", by(AuditAction::Erase)), EnrolmentChange::Missing);
+    EXPECT_EQ(s.Erase("player1", by(AuditAction::Erase)), EnrolmentChange::Done);
+    EXPECT_EQ(f.database.Sql("SELECT count(*) FROM reports WHERE account_key = 'player1' AND (raw IS NOT NULL OR "
+                             "computer_name <> '' OR remote <> '')"),
+              0);
+    EXPECT_EQ(f.database.Sql("SELECT count(*) FROM reports WHERE account_key = 'player1'"), 2);
+    EXPECT_EQ(f.database.Sql("SELECT count(*) FROM reports WHERE raw IS NOT NULL"), 2);  // player2's, player3's
+    const auto after = f.Dashboard();
+    EXPECT_EQ(after->successes, before->successes);
+    EXPECT_EQ(after->hardware, before->hardware);
+
+    // Each change that happened, with its entry; the refused ones left none.
+    auto store = OpenStaffStore(f.Path(), error);
+    std::string log;
+    AuditFilter filter;
+    filter.subject = "player1";
+    ASSERT_TRUE(store->ReadAudit(filter, 100, [&](const AuditEntry& e) {
+        log = AuditActionName(e.action) + (e.detail.empty() ? "" : ":" + e.detail) + " " + log;
+        return true;
+    }));
+    EXPECT_EQ(log, "revoke:farm restore revoke:moved revoke:sold erase ");
+
+    // A wave's freeze lists the standing enrolments only.
+    const auto eligible = [&] {
+        std::string keys;
+        EXPECT_TRUE(s.EligibleMachines(false, [&](const std::string&, const Report& r) { keys += r.account + ";"; }));
+        return keys;
+    };
+    EXPECT_EQ(eligible(), "player2;player3;");
+    EXPECT_EQ(s.Revoke("player2", by(AuditAction::Revoke, "farm")), EnrolmentChange::Done);
+    EXPECT_EQ(eligible(), "player3;");
+}
+
 }  // namespace
