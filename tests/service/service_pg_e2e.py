@@ -325,8 +325,10 @@ def revoke(binary, workdir):
         stop.set()
         for t in threads:
             t.join(timeout=30)
-        check(all(s in (303, 409) for s in statuses) and statuses.count(303) >= 40,
-              "80 revocations and restorations answered (%d done)" % statuses.count(303))
+        # How many go through depends on the race (a restore is refused once the account or its machine has
+        # enrolled again, and a revoke finds nothing once another account took the machine); each is answered.
+        check(all(s in (303, 409) for s in statuses) and statuses[0] == 303,
+              "80 revocations and restorations answered (%d done): %s" % (statuses.count(303), sorted(set(statuses))))
         check(all(r[0] == 200 for r in replies), "%d racing reports answered" % len(replies))
         a.post("racer", "AA-BB-CC-FF-FF-FF", "PCFF")  # enrols unless the account stands already
         one = lambda sql: int(psql(url, sql)[0])

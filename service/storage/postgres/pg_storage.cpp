@@ -248,6 +248,29 @@ int64_t Int(const PGresult* r, int row, int col) { return std::strtoll(PQgetvalu
 std::string Text(const PGresult* r, int row, int col) {
     return std::string(PQgetvalue(r, row, col), static_cast<size_t>(PQgetlength(r, row, col)));
 }
+
+// What the facts statement found, by kind of key; compared as sent, since text went through PgText on its way.
+class HeldKeys {
+public:
+    explicit HeldKeys(const PGresult* facts) {
+        for (int row = 0; row < PQntuples(facts); ++row) {
+            const int64_t kind = Int(facts, row, 0);
+            if (kind == kAddressDay) m_addressCounts[{Text(facts, row, 1), Int(facts, row, 2)}] = Int(facts, row, 3);
+            else if (kind >= 0 && kind < kAddressDay) m_held[kind].insert(Text(facts, row, 1));
+        }
+    }
+    StoredFacts For(const PendingReport& p) const {
+        const auto count = m_addressCounts.find({PgText(p.remote), EnrolmentDay(p.receivedAt)});
+        return {Holds(kRegisteredAccount, p.accountKey), Holds(kEnrolledAccount, p.accountKey),
+                Holds(kEnrolledMachine, p.report.machineKey), Holds(kEnrolledFingerprint, p.fingerprint),
+                Holds(kEnrolledMachine, p.fingerprintKey), count == m_addressCounts.end() ? 0 : count->second};
+    }
+
+private:
+    bool Holds(FactKind kind, const std::string& key) const { return m_held[kind].count(PgText(key)) > 0; }
+    std::set<std::string> m_held[kAddressDay];
+    std::map<std::pair<std::string, int64_t>, int64_t> m_addressCounts;
+};
 std::string Bytes(const PGresult* r, int row, int col) {
     if (PQgetisnull(r, row, col)) return {};
     size_t n = 0;
@@ -678,16 +701,7 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
                            .TextArray(addresses)) ||
         !PQpipelineSync(Conn()) || !Collect(4, results))
         return std::nullopt;
-    // What the database holds, by kind of key; compared as sent, since text went through PgText on its way.
-    const PGresult* facts = results[3].Get();
-    std::set<std::string> held[kAddressDay];
-    std::map<std::pair<std::string, int64_t>, int64_t> addressCounts;
-    for (int row = 0; row < PQntuples(facts); ++row) {
-        const int64_t kind = Int(facts, row, 0);
-        if (kind == kAddressDay) addressCounts[{Text(facts, row, 1), Int(facts, row, 2)}] = Int(facts, row, 3);
-        else if (kind >= 0 && kind < kAddressDay) held[kind].insert(Text(facts, row, 1));
-    }
-    auto holds = [&held](FactKind kind, const std::string& key) { return held[kind].count(PgText(key)) > 0; };
+    const HeldKeys held(results[3].Get());
 
     const auto factsRead = Clock::now();
     // 2. The rules decide; each report's row (and a success's enrolment), the malformed samples, the figures
@@ -698,11 +712,7 @@ std::optional<std::vector<Outcome>> PgStorage::ApplyOnce(const Batch& batch, std
     bool sent = true;
     for (size_t i = 0; sent && i < reports.size(); ++i) {
         const PendingReport& p = reports[i];
-        const auto count = addressCounts.find({PgText(p.remote), EnrolmentDay(p.receivedAt)});
-        const StoredFacts stored{holds(kRegisteredAccount, p.accountKey), holds(kEnrolledAccount, p.accountKey),
-                                 holds(kEnrolledMachine, p.report.machineKey),
-                                 holds(kEnrolledFingerprint, p.fingerprint), holds(kEnrolledMachine, p.fingerprintKey),
-                                 count == addressCounts.end() ? 0 : count->second};
+        const StoredFacts stored = held.For(p);
         Outcome outcome = rules.Decide(reports[i], stored);
         if (outcome == Outcome::Success && conflicted.count(i)) outcome = rules.Conflicted(reports[i], stored.accountEnrolled);
         outcomes.push_back(outcome);
@@ -1192,16 +1202,14 @@ EnrolmentChange PgStorage::RestoreOnce(const std::string& accountKey, const Audi
     // The writer's own question about these keys, under the same locks.
     auto facts = RunPrepared("facts",
                              Params()
-                                 .TextArray({keys.accountKey})
-                                 .TextArray({keys.report.machineKey})
-                                 .TextArray({keys.fingerprint})
-                                 .TextArray({keys.fingerprintKey})
+                                 .TextArray({PgText(keys.accountKey)})
+                                 .TextArray({PgText(keys.report.machineKey), PgText(keys.fingerprintKey)})
+                                 .TextArray({PgText(keys.fingerprint)})
                                  .IntArray({EnrolmentDay(keys.receivedAt)})
-                                 .TextArray({keys.remote}),
+                                 .TextArray({PgText(keys.remote)}),
                              PGRES_TUPLES_OK);
-    if (!facts || PQntuples(facts.Get()) != 1) return EnrolmentChange::Failed;
-    auto fact = [&](int col) { return Text(facts.Get(), 0, col) == "t"; };
-    const StoredFacts stored{fact(0), fact(1), fact(2), fact(3), fact(4), Int(facts.Get(), 0, 5)};
+    if (!facts) return EnrolmentChange::Failed;
+    const StoredFacts stored = HeldKeys(facts.Get()).For(keys);
     if (const auto decision = RestoreDecision(keys, stored); decision != EnrolmentChange::Done)
         return Rollback(), decision;
     const bool ok =
