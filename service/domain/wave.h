@@ -45,7 +45,7 @@ struct ChosenRow {
 };
 
 // What the audit log keeps of a wave after a step: its name and parameters, then each public value as far
-// as the wave has come (the list's hash and size, the seed value, the result's hash and size), space-separated
+// as the wave has come (the list's hash and size, the draw's seed value, the result's hash and size), space-separated
 // name=value pairs, so the log alone shows what every step fixed.
 std::string WaveAuditDetail(const WaveRecord& wave);
 // The audit log's subject for a wave: "wave N".

@@ -452,7 +452,7 @@ def waves(binary, work, screenshot):
             check("名单已冻结" in b.text() and len(list_hash) == 64, "freezes it and sees the list's SHA-256")
             b.type("input[name=seed]", "2026-12-08 03 11 19 24")
             b.press("form[action='/waves/1/seed'] button")
-            check("种子已录入" in b.text(), "enters the seed value")
+            check("种子已录入" in b.text(), "enters the draw's seed value")
             b.press("form[action='/waves/1/draw'] button")
             check("12 个账号入选" in b.text(), "draws twelve accounts")
             b.press("form[action='/waves/1/publish'] button")
@@ -479,7 +479,7 @@ def waves(binary, work, screenshot):
             check(all(r["remote"] == "127.0.0.1" for r in rows), "from where")
             check("list_sha256=" + list_hash in rows[1]["detail"] and 'params="size=12 strategy=coverage aspects=os '
                   'minimum=2"' in rows[0]["detail"] and 'seed="2026-12-08 03 11 19 24"' in rows[2]["detail"],
-                  "and what: parameters, the list's hash, the seed value")
+                  "and what: parameters, the list's hash, the draw's seed value")
 
             # A form without the session's token is refused, even from the admin's own session.
             status, _ = staff_request(svc, "POST", "/waves", cookie, {"name": "x", "size": "1", "strategy": "uniform"})
