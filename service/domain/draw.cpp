@@ -6,8 +6,12 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <iterator>
 #include <map>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 namespace Draw {
@@ -88,6 +92,24 @@ public:
 private:
     crypto_auth_hmacsha256_state m_keyed;
 };
+
+// Runs first() on another thread while second() runs on this one, when the work is big enough to pay for a
+// thread and the machine has a second core; else one after the other. The two must not touch the same data: the result is the same either way, only sooner.
+// An exception from either reaches the caller, and both have finished when this returns.
+template <class First, class Second>
+void SideBySide(bool big, First&& first, Second&& second) {
+    std::future<void> other;
+    if (big && std::thread::hardware_concurrency() > 1) {
+        try {
+            other = std::async(std::launch::async, [&first] { first(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the same work, in turn.
+        }
+    }
+    if (!other.valid()) first();
+    second();
+    if (other.valid()) other.get();
+}
 
 std::string Join(const std::vector<std::string>& labels) {
     std::string text;
@@ -205,39 +227,89 @@ bool ReadField(std::string_view csv, size_t& i, std::string& field) {
 
 }  // namespace
 
-std::optional<FrozenList> Freeze(std::vector<Entry> entries, std::vector<std::string> aspects, std::string& error) {
-    if (!CanonicalAspects(aspects, error)) return std::nullopt;
+namespace {
+
+// Below this many entries (or bytes) a second thread costs more than it saves.
+constexpr size_t kWorthAThread = 1 << 16;
+
+void SortByAccount(std::vector<Entry>& entries) {
     const auto byAccount = [](const Entry& a, const Entry& b) { return a.account < b.account; };
     // Entries that come in order (a list read back) are only checked, not sorted again.
-    if (!std::is_sorted(entries.begin(), entries.end(), byAccount)) std::sort(entries.begin(), entries.end(), byAccount);
+    if (std::is_sorted(entries.begin(), entries.end(), byAccount)) return;
+    const auto middle = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+    SideBySide(
+        entries.size() >= kWorthAThread, [&] { std::sort(entries.begin(), middle, byAccount); },
+        [&] { std::sort(middle, entries.end(), byAccount); });
+    std::inplace_merge(entries.begin(), middle, entries.end(), byAccount);
+}
+
+size_t LineBytes(const Entry& e) {
+    size_t bytes = e.account.size() + 3;
+    for (const auto& label : e.stratum) bytes += label.size() + 3;
+    return bytes;
+}
+
+void AppendLines(std::string& csv, const std::vector<Entry>& entries, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+        AppendField(csv, entries[i].account);
+        for (const auto& label : entries[i].stratum) csv += ',', AppendField(csv, label);
+        csv += '\n';
+    }
+}
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+    std::string hex(2 * size + 1, '\0');
+    sodium_bin2hex(hex.data(), hex.size(), bytes, size);
+    hex.pop_back();
+    return hex;
+}
+
+}  // namespace
+
+std::optional<FrozenList> Freeze(std::vector<Entry> entries, std::vector<std::string> aspects, std::string& error) {
+    if (!CanonicalAspects(aspects, error)) return std::nullopt;
+    SortByAccount(entries);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!EntryFits(entries[i], aspects.size(), error)) return std::nullopt;
+        if (i > 0 && entries[i - 1].account == entries[i].account)
+            return error = "account \"" + entries[i].account + "\" is listed twice", std::nullopt;
+    }
+    // The first half's lines are hashed while the second half's are written: SHA-256 is the slower of the two.
+    const size_t half = entries.size() / 2;
+    size_t headBytes = 64 * (aspects.size() + 1), tailBytes = 0;
+    for (size_t i = 0; i < entries.size(); ++i) (i < half ? headBytes : tailBytes) += LineBytes(entries[i]);
     FrozenList list;
     std::string& csv = list.csv;
-    size_t bytes = 0;
-    for (const auto& e : entries) {
-        bytes += e.account.size() + 3;
-        for (const auto& label : e.stratum) bytes += label.size() + 3;
-    }
-    csv.reserve(bytes + 64 * (aspects.size() + 1));
+    csv.reserve(headBytes + tailBytes);
     AppendField(csv, "account");
     for (const auto& a : aspects) csv += ',', AppendField(csv, a);
     csv += '\n';
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const auto& e = entries[i];
-        if (!EntryFits(e, aspects.size(), error)) return std::nullopt;
-        if (i > 0 && entries[i - 1].account == e.account)
-            return error = "account \"" + e.account + "\" is listed twice", std::nullopt;
-        AppendField(csv, e.account);
-        for (const auto& label : e.stratum) csv += ',', AppendField(csv, label);
-        csv += '\n';
-    }
+    AppendLines(csv, entries, 0, half);
+    EnsureSodium();
+    crypto_hash_sha256_state sha;
+    crypto_hash_sha256_init(&sha);
+    std::string tail;
+    SideBySide(
+        entries.size() >= kWorthAThread,
+        [&] { crypto_hash_sha256_update(&sha, reinterpret_cast<const unsigned char*>(csv.data()), csv.size()); },
+        [&] {
+            tail.reserve(tailBytes);
+            AppendLines(tail, entries, half, entries.size());
+        });
+    crypto_hash_sha256_update(&sha, reinterpret_cast<const unsigned char*>(tail.data()), tail.size());
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&sha, digest);
+    csv += tail;
     list.aspects = std::move(aspects);
     list.entries = std::move(entries);
-    list.sha256 = Sha256Hex(csv);
+    list.sha256 = Hex(digest, sizeof digest);
     return list;
 }
 
-std::optional<FrozenList> ParseList(std::string_view csv, std::string& error) {
-    FrozenList list;
+namespace {
+
+// The entries of a list as Freeze writes it, or false with the reason.
+bool ReadEntries(std::string_view csv, FrozenList& list, std::string& error) {
     list.entries.reserve(static_cast<size_t>(std::count(csv.begin(), csv.end(), '\n')));
     std::vector<std::string> fields;
     size_t i = 0, line = 0;
@@ -245,44 +317,56 @@ std::optional<FrozenList> ParseList(std::string_view csv, std::string& error) {
         ++line;
         fields.clear();
         for (;;) {
-            if (csv[i] != '"') return error = "line " + std::to_string(line) + ": a field is not quoted", std::nullopt;
+            if (csv[i] != '"') return error = "line " + std::to_string(line) + ": a field is not quoted", false;
             fields.emplace_back();
-            if (!ReadField(csv, i, fields.back())) return error = "the file ends inside a field", std::nullopt;
+            if (!ReadField(csv, i, fields.back())) return error = "the file ends inside a field", false;
             if (i < csv.size() && csv[i] == ',' && i + 1 < csv.size()) {
                 ++i;
                 continue;
             }
             if (i >= csv.size() || csv[i] != '\n')
                 return error = "line " + std::to_string(line) + ": a field must end in a comma or a line feed",
-                       std::nullopt;
+                       false;
             ++i;
             break;
         }
         if (line == 1) {
-            if (fields[0] != "account") return error = "the first line must be the header \"account\",…", std::nullopt;
+            if (fields[0] != "account") return error = "the first line must be the header \"account\",…", false;
             list.aspects.assign(std::make_move_iterator(fields.begin() + 1), std::make_move_iterator(fields.end()));
-            if (!CanonicalAspects(list.aspects, error)) return std::nullopt;
+            if (!CanonicalAspects(list.aspects, error)) return false;
             continue;
         }
         if (fields.size() != list.aspects.size() + 1)
             return error = "line " + std::to_string(line) + " has " + std::to_string(fields.size()) + " fields, not " +
                            std::to_string(list.aspects.size() + 1),
-                   std::nullopt;
+                   false;
         if (!list.entries.empty() && !(list.entries.back().account < fields[0]))
             return error = "line " + std::to_string(line) + " is out of order (the list is sorted by account, each once)",
-                   std::nullopt;
+                   false;
         Entry e;
         e.account = std::move(fields[0]);
         e.stratum.assign(std::make_move_iterator(fields.begin() + 1), std::make_move_iterator(fields.end()));
-        if (!EntryFits(e, list.aspects.size(), error)) return std::nullopt;
+        if (!EntryFits(e, list.aspects.size(), error)) return false;
         list.entries.push_back(std::move(e));
     }
-    if (line == 0) return error = "the first line must be the header \"account\",…", std::nullopt;
+    if (line == 0) return error = "the first line must be the header \"account\",…", false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<FrozenList> ParseList(std::string_view csv, std::string& error) {
     // Every field quoted, quotes doubled, lines ending in a line feed, known aspects in order, accounts
     // ascending: what was read is byte for byte what Freeze writes of these entries (the draw_list fuzz target
-    // holds it to that), so its hash is the publisher's without writing the list again.
+    // holds it to that), so its hash is the publisher's without writing the list again, and can be taken
+    // while the list is read.
+    FrozenList list;
+    bool read = false;
+    SideBySide(
+        csv.size() >= kWorthAThread, [&] { list.sha256 = Sha256Hex(csv); },
+        [&] { read = ReadEntries(csv, list, error); });
+    if (!read) return std::nullopt;
     list.csv.assign(csv.data(), csv.size());
-    list.sha256 = Sha256Hex(csv);
     return list;
 }
 
@@ -399,20 +483,34 @@ std::optional<Result> Run(const FrozenList& list, const Params& params, std::str
         ties.emplace_back(reinterpret_cast<const char*>(d.data()), d.size());
     }
     const auto shares = LargestRemainder(wave - Need(g.strata, params), sizes, ties);
-    Result result;
+    // Every account of a stratum that takes some but not all is ranked: their HMACs side by side in one
+    // array, stratum after stratum, half of it on each core.
+    std::vector<std::pair<Digest, size_t>> ranked;
+    std::vector<size_t> from(g.strata.size() + 1, 0);
     for (size_t s = 0; s < g.strata.size(); ++s) {
         auto& stratum = g.strata[s];
         stratum.quota = floors[s] + shares[s];
-        auto& members = g.members[s];
-        if (stratum.quota < stratum.eligible && stratum.quota > 0) {
-            std::vector<std::pair<Digest, size_t>> ranked;
-            ranked.reserve(members.size());
-            for (size_t i : members) ranked.emplace_back(hmac(list.entries[i].account), i);
-            const auto cut = ranked.begin() + stratum.quota;
-            std::nth_element(ranked.begin(), cut - 1, ranked.end());
-            for (auto it = ranked.begin(); it != cut; ++it) result.chosen.push_back(list.entries[it->second].account);
+        const bool partial = stratum.quota < stratum.eligible && stratum.quota > 0;
+        from[s + 1] = from[s] + (partial ? g.members[s].size() : 0);
+    }
+    ranked.resize(from.back());
+    for (size_t s = 0; s < g.strata.size(); ++s)
+        for (size_t k = from[s]; k < from[s + 1]; ++k) ranked[k].second = g.members[s][k - from[s]];
+    const auto rank = [&](size_t begin, size_t end) {
+        for (size_t k = begin; k < end; ++k) ranked[k].first = hmac(list.entries[ranked[k].second].account);
+    };
+    const size_t half = ranked.size() / 2;
+    SideBySide(ranked.size() >= kWorthAThread, [&] { rank(0, half); }, [&] { rank(half, ranked.size()); });
+    Result result;
+    for (size_t s = 0; s < g.strata.size(); ++s) {
+        const auto& stratum = g.strata[s];
+        if (from[s + 1] > from[s]) {
+            const auto first = ranked.begin() + static_cast<std::ptrdiff_t>(from[s]);
+            const auto cut = first + stratum.quota;
+            std::nth_element(first, cut - 1, ranked.begin() + static_cast<std::ptrdiff_t>(from[s + 1]));
+            for (auto it = first; it != cut; ++it) result.chosen.push_back(list.entries[it->second].account);
         } else if (stratum.quota == stratum.eligible) {
-            for (size_t i : members) result.chosen.push_back(list.entries[i].account);
+            for (size_t i : g.members[s]) result.chosen.push_back(list.entries[i].account);
         }
     }
     std::sort(result.chosen.begin(), result.chosen.end());
