@@ -76,8 +76,9 @@ public:
     // A record with id 0 when there is no such wave; nothing when the read failed.
     virtual std::optional<Draw::WaveRecord> Wave(int64_t id) = 0;
     // Every machine a freeze may list, from one snapshot: enrolled, not chosen by any wave, and registered when
-    // registration is required.
-    virtual bool EligibleMachines(bool requireRegistered, const MachineSink& sink) = 0;
+    // registration is required. A backend may read them in parts side by side, up to one part per sink: each
+    // machine reaches one sink, and a sink is never called from two threads at once.
+    virtual bool EligibleMachines(bool requireRegistered, const std::vector<MachineSink>& sinks) = 0;
     // The machines these accounts have enrolled (those still enrolled).
     virtual bool MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) = 0;
     virtual WaveChange SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) = 0;

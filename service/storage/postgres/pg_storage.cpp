@@ -332,7 +332,7 @@ public:
     std::optional<int64_t> CreateWave(const std::string& name, const std::string& params, int64_t now) override;
     std::optional<std::vector<Draw::WaveRecord>> Waves() override;
     std::optional<Draw::WaveRecord> Wave(int64_t id) override;
-    bool EligibleMachines(bool requireRegistered, const MachineSink& sink) override;
+    bool EligibleMachines(bool requireRegistered, const std::vector<MachineSink>& sinks) override;
     bool MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) override;
     WaveChange SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) override;
     WaveChange SaveSeed(int64_t id, const std::string& seed, int64_t now) override;
@@ -919,8 +919,10 @@ std::optional<Draw::WaveRecord> PgStorage::Wave(int64_t id) {
     });
 }
 
-bool PgStorage::EligibleMachines(bool requireRegistered, const MachineSink& sink) {
-    if (!Connected()) return false;
+bool PgStorage::EligibleMachines(bool requireRegistered, const std::vector<MachineSink>& sinks) {
+    // The server does the work here, in one part: the first sink hears every machine.
+    if (sinks.empty() || !Connected()) return false;
+    const MachineSink& sink = sinks.front();
     // One snapshot for the whole list, read in pieces through a cursor so a million rows are never held twice.
     if (!Command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY") ||
         !Run((std::string("DECLARE eligible NO SCROLL CURSOR FOR SELECT ") + kEligibleColumns +

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
+#include <system_error>
 #include <utility>
 
 #include "base/unique_handle.h"
@@ -119,7 +121,7 @@ public:
     std::optional<int64_t> CreateWave(const std::string& name, const std::string& params, int64_t now) override;
     std::optional<std::vector<Draw::WaveRecord>> Waves() override;
     std::optional<Draw::WaveRecord> Wave(int64_t id) override;
-    bool EligibleMachines(bool requireRegistered, const MachineSink& sink) override;
+    bool EligibleMachines(bool requireRegistered, const std::vector<MachineSink>& sinks) override;
     bool MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) override;
     WaveChange SaveFrozen(int64_t id, const FrozenWave& frozen, int64_t now) override;
     WaveChange SaveSeed(int64_t id, const std::string& seed, int64_t now) override;
@@ -723,24 +725,82 @@ std::optional<Draw::WaveRecord> SqliteStorage::Wave(int64_t id) {
     return Fail("wave"), std::nullopt;
 }
 
-bool SqliteStorage::EligibleMachines(bool requireRegistered, const MachineSink& sink) {
-    // One read transaction: the list is the enrolments of one moment, whatever the writer commits meanwhile.
-    Stmt q;
-    // Enrolments in their order, each report found by its rowid: no temporary table of a million ids.
-    if (!q.Prepare(m_db, (std::string("SELECT ") + kEligibleColumns +
-                          " FROM enrolments e CROSS JOIN reports r ON r.id = e.report_id WHERE " + kEligibleEnrolment)
-                             .c_str()) ||
-        !Exec("BEGIN"))
-        return Fail("eligible");
-    q.Bind(1, int64_t{requireRegistered});
-    int rc;
-    ReportRow row;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-        ReadReportRow(q, row);
-        sink(q.Text(kMachineKeyColumn), row.report);
+namespace {
+
+// One part of a freeze's read: a range of enrolments on a connection of its own, its read transaction begun.
+struct EligiblePart {
+    Connection owner;
+    Stmt query;
+    int rc = SQLITE_DONE;  // of the first step, which took the part's snapshot
+    std::string error;
+
+    bool Start(const std::string& path, const std::string& sql, bool requireRegistered) {
+        const int opened = sqlite3_open_v2(path.c_str(), owner.Put(), SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (opened != SQLITE_OK) return Failed("eligible");
+        sqlite3_busy_timeout(owner.Get(), 30000);
+        if (sqlite3_exec(owner.Get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            !query.Prepare(owner.Get(), sql.c_str()))
+            return Failed("eligible");
+        query.Bind(1, int64_t{requireRegistered});
+        rc = query.Step();
+        return rc == SQLITE_ROW || rc == SQLITE_DONE || Failed("eligible");
     }
-    if (rc != SQLITE_DONE) return Fail("eligible");
-    return Exec("COMMIT") || Fail("eligible");
+    bool Read(const MachineSink& sink) {
+        ReportRow row;
+        for (; rc == SQLITE_ROW; rc = query.Step()) {
+            ReadReportRow(query, row);
+            sink(query.Text(kMachineKeyColumn), row.report);
+        }
+        return rc == SQLITE_DONE || Failed("eligible");
+    }
+    bool Failed(const char* what) {
+        error = std::string(what) + ": " + (owner.Get() ? sqlite3_errmsg(owner.Get()) : "out of memory");
+        return false;
+    }
+};
+
+}  // namespace
+
+bool SqliteStorage::EligibleMachines(bool requireRegistered, const std::vector<MachineSink>& sinks) {
+    // A part of the enrolments per sink, read side by side, each on its own connection. Every part takes its
+    // snapshot while this connection holds the write lock, so no commit falls between them: together they are
+    // the enrolments of one moment, whatever the writer commits meanwhile. The lock is held only until each
+    // part has its snapshot, a few milliseconds, not for the read.
+    const size_t parts = std::max<size_t>(sinks.size(), 1);
+    Stmt bounds;
+    if (!Exec("BEGIN IMMEDIATE")) return Fail("eligible");
+    if (!bounds.Prepare(m_db, "SELECT coalesce(min(rowid), 1) - 1, coalesce(max(rowid), 0) FROM enrolments") ||
+        bounds.Step() != SQLITE_ROW)
+        return Fail("eligible");
+    const int64_t low = bounds.Int(0), high = bounds.Int(1);
+    std::vector<EligiblePart> part(parts);
+    bool started = true;
+    for (size_t i = 0; i < parts && started; ++i) {
+        // Enrolments in their order, each report found by its rowid: no temporary table of a million ids.
+        const int64_t from = low + (high - low) * static_cast<int64_t>(i) / static_cast<int64_t>(parts);
+        const int64_t to = low + (high - low) * static_cast<int64_t>(i + 1) / static_cast<int64_t>(parts);
+        started = part[i].Start(m_path,
+                                std::string("SELECT ") + kEligibleColumns +
+                                    " FROM enrolments e CROSS JOIN reports r ON r.id = e.report_id WHERE " +
+                                    kEligibleEnrolment + " AND e.rowid > " + std::to_string(from) +
+                                    " AND e.rowid <= " + std::to_string(to),
+                                requireRegistered);
+    }
+    Exec("ROLLBACK");
+    std::vector<std::future<bool>> others;
+    for (size_t i = 1; i < parts && started; ++i) {
+        try {
+            others.push_back(std::async(std::launch::async, [&, i] { return part[i].Read(sinks[i]); }));
+        } catch (const std::system_error&) {
+            // No thread to be had: this part is read after the first, in turn.
+            others.push_back(std::async(std::launch::deferred, [&, i] { return part[i].Read(sinks[i]); }));
+        }
+    }
+    bool ok = started && part[0].Read(sinks[0]);
+    for (auto& other : others) ok = other.get() && ok;
+    for (const auto& p : part)
+        if (!p.error.empty()) return m_lastError = p.error, false;
+    return ok;
 }
 
 bool SqliteStorage::MachinesOf(const std::vector<std::string>& accountKeys, const MachineSink& sink) {

@@ -349,7 +349,7 @@ TEST(StaffStoreSupport, RevokeRestoreAndErase) {
     // A wave's freeze lists the standing enrolments only.
     const auto eligible = [&] {
         std::string keys;
-        EXPECT_TRUE(s.EligibleMachines(false, [&](const std::string& key, const Report&) { keys += key + ";"; }));
+        EXPECT_TRUE(s.EligibleMachines(false, {[&](const std::string& key, const Report&) { keys += key + ";"; }}));
         return keys;
     };
     EXPECT_EQ(eligible(), "player2;player3;");
