@@ -2,17 +2,16 @@
 and every step lands in the audit log; a form without its CSRF token, a viewer's support page and a stale
 session are refused."""
 import http.client
-import json
 import os
 import re
-import subprocess
 import sys
 import tempfile
 import urllib.parse
 
 from prometheus_client.parser import text_string_to_metric_families
 
-PASSWORD = "correct horse battery"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desk import PASSWORD, Desk, enrol  # noqa: E402
 
 
 class Client:
@@ -51,27 +50,10 @@ def expect(what, got, status, *contains):
 def main():
     binary = sys.argv[1]
     with tempfile.TemporaryDirectory() as folder:
-        db = os.path.join(folder, "reports.db")
-        for name, role in (("ann", "support"), ("vic", "viewer"), ("boss", "admin")):
-            subprocess.run([binary, "staff", "add", name, "--role", role, "--password-stdin", "--db", db],
-                           input=PASSWORD + "\n", text=True, check=True, capture_output=True, timeout=60)
-        service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--admin-token", "t0ken",
-                                    "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        try:
-            port = None
-            for _ in range(50):
-                line = service.stdout.readline()
-                m = re.match(r"listening on 127\.0\.0\.1:(\d+)", line)
-                if m:
-                    port = int(m.group(1))
-                    break
-            assert port, "the service did not start"
-            report = {"param": ["player1", "player1", "00-11-22-33-44-55", "Example CPU", 4, 2993, "8192",
-                                "Chip;Name;1024;0", "1920 x 1080", "Windows 10 Pro 64-Bit", "PC01", "", "", ""]}
+        with Desk(binary, folder) as desk:
+            port, db = desk.port, desk.db
+            assert "提交成功" in enrol(port), "the report was not accepted"
             c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
-            c.request("POST", "/act/score/pcinfo/add", body=json.dumps(report, ensure_ascii=False).encode(),
-                      headers={"Content-Type": "application/json; charset=utf-8"})
-            assert "提交成功" in c.getresponse().read().decode(), "the report was not accepted"
             c.request("POST", "/act/score/pcinfo/add", body=b"x", headers={"Content-Encoding": "gzip"})
             assert c.getresponse().status == 415, "a compressed body was taken"
 
@@ -159,11 +141,7 @@ def main():
             expect("metrics through a proxy", anon.request("GET", "/metrics", headers={"X-Forwarded-For": "1.2.3.4"}), 403)
             expect("metrics with the token", anon.request("GET", "/metrics", headers={
                 "X-Forwarded-For": "1.2.3.4", "Authorization": "Bearer t0ken"}), 200, "# TYPE")
-        finally:
-            service.terminate()
-            out, _ = service.communicate(timeout=30)
-        assert service.returncode == 0, f"the service ended with {service.returncode}: {out[-500:]}"
-        assert PASSWORD not in out, "a password in the log"
+        assert PASSWORD not in desk.log, "a password in the log"
         with open(db, "rb") as f:
             assert PASSWORD.encode() not in f.read(), "a password in the database"
     print("login, roles, CSRF, logout, the audit log and /metrics as expected")

@@ -4,28 +4,16 @@ player's checker then enrols again; the data is erased on request; the admin's a
 Beside it, what must be refused: a viewer's revoke, a form without its CSRF token, an expired session.
 The account page is kept as a screenshot in the build folder."""
 import http.client
-import json
 import os
 import re
 import sqlite3
-import subprocess
 import sys
 import tempfile
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from browser import Browser  # noqa: E402
-
-PASSWORD = "correct horse battery"
-REPORT = {"param": ["player1", "player1", "00-11-22-33-44-55", "Example CPU", 4, 2993, "8192", "Chip;Name;1024;0",
-                    "1920 x 1080", "Windows 10 Pro 64-Bit", "PC01", "", "", ""]}
-
-
-def report(port):
-    c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
-    c.request("POST", "/act/score/pcinfo/add", body=json.dumps(REPORT).encode(),
-              headers={"Content-Type": "application/json; charset=utf-8"})
-    return c.getresponse().read().decode()
+from desk import PASSWORD, Desk, enrol  # noqa: E402
 
 
 def post(port, path, form, cookie=""):
@@ -47,21 +35,9 @@ def sign_in(b, port, name):
 def main():
     binary, shots = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as work:
-        db = os.path.join(work, "reports.db")
-        for name, role in (("ann", "support"), ("vic", "viewer"), ("boss", "admin")):
-            subprocess.run([binary, "staff", "add", name, "--role", role, "--password-stdin", "--db", db],
-                           input=PASSWORD + "\n", text=True, check=True, capture_output=True, timeout=60)
-        service = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--admin-token", "t0ken",
-                                    "--quiet"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        try:
-            port = None
-            for _ in range(50):
-                m = re.match(r"listening on 127\.0\.0\.1:(\d+)", service.stdout.readline())
-                if m:
-                    port = int(m.group(1))
-                    break
-            assert port, "the service did not start"
-            assert "提交成功" in report(port), "the first report was not accepted"
+        with Desk(binary, work) as desk:
+            port, db = desk.port, desk.db
+            assert "提交成功" in enrol(port), "the first report was not accepted"
 
             with Browser(work, "ann") as b:
                 cookie = sign_in(b, port, "ann")
@@ -86,7 +62,7 @@ def main():
                 assert "目前没有报名" in b.text()
 
                 # Freed: the player's checker enrols again.
-                assert "提交成功" in report(port), "the report after the revocation did not enrol"
+                assert "提交成功" in enrol(port), "the report after the revocation did not enrol"
                 b.open(f"http://127.0.0.1:{port}/account?key=player1")
                 assert "目前没有报名" not in b.text(), b.text()[:500]
 
@@ -117,10 +93,6 @@ def main():
             for step in ("登录", "查找", "ＰＬＡＹＥＲ１", "查看账号", "撤销报名", "同一网吧批量报名", "恢复报名",
                          "玩家换了电脑", "删除个人数据"):
                 assert step in log, f"no {step!r} in the audit log: {log[:1500]}"
-        finally:
-            service.terminate()
-            out, _ = service.communicate(timeout=30)
-        assert service.returncode == 0, f"the service ended with {service.returncode}: {out[-500:]}"
     print("search, revoke, restore, enrol again, erase and the audit log as expected; refusals refused")
 
 
