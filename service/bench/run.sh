@@ -23,6 +23,10 @@ done
 [ -x "$binary" ] || cmake --build "$here/build/host" --target report-service >/dev/null
 [ -x "$seeder" ] || cmake --build "$here/build/host" --target report-service-seed >/dev/null
 nginx=$(command -v nginx || echo /usr/sbin/nginx)
+# The system's Python: the test scripts this reuses import Debian's modules (selenium), which another python3
+# earlier on PATH may not have.
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3)
 
 work=$(mktemp -d)
 pid=""
@@ -179,6 +183,6 @@ echo "dashboard at $million reports: ${times[*]} s (three loads)"
 # --- storage per report and stop time ----------------------------------------------------------------------
 # The attack scripts' own figures: the largest report the checker can make, stored; SIGTERM under load.
 if [ $new_binary = 1 ]; then
-  python3 "$here/tests/service/attacks.py" fields "$binary" "$work/fields" | sed -n 's/^largest report/storage: largest report/p'
-  python3 "$here/tests/service/attacks.py" stop "$binary" "$work/stop" | sed -n 's/^\(run [0-9]*\|idle stop\)/stop: &/p'
+  "$python" "$here/tests/service/attacks.py" fields "$binary" "$work/fields" | sed -n 's/^largest report/storage: largest report/p'
+  "$python" "$here/tests/service/attacks.py" stop "$binary" "$work/stop" | sed -n 's/^\(run [0-9]*\|idle stop\)/stop: &/p'
 fi
