@@ -94,8 +94,9 @@ private:
 };
 
 // Runs first() on another thread while second() runs on this one, when the work is big enough to pay for a
-// thread and the machine has a second core; else one after the other. The two must not touch the same data: the result is the same either way, only sooner.
-// An exception from either reaches the caller, and both have finished when this returns.
+// thread and the machine has a second core; else one after the other. The two must not touch the same data:
+// the result is the same either way, only sooner. An exception from either reaches the caller, and both have
+// finished when this returns.
 template <class First, class Second>
 void SideBySide(bool big, First&& first, Second&& second) {
     std::future<void> other;
