@@ -7,13 +7,30 @@
 # wherever a layer links it, libcurl's ws2_32 included. Its import library is made here from the system's
 # own: every function that library imports, given to dlltool as a delay-load import library.
 find_program(ZORV_NM NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-nm REQUIRED)
+find_program(ZORV_DLLTOOL NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-dlltool REQUIRED)
+find_program(ZORV_OBJCOPY NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objcopy REQUIRED)
 find_library(ZORV_SYSTEM_LIB_DIR_PROBE NAMES libkernel32.a REQUIRED)
 get_filename_component(zorv_system_lib_dir ${ZORV_SYSTEM_LIB_DIR_PROBE} DIRECTORY)
+
+# A delay-load import library from a .def file. Each function's stub in it is a jump through its slot and,
+# behind it, the code that loads the DLL on the first call; the slot starts out pointing at that code. The
+# 32-bit linker drops the stub of any import nobody calls by its plain name, as it may for an ordinary
+# import library, and so leaves the slot of every call made through __declspec(dllimport) at 0: the first
+# call jumps to address 0. The stubs are therefore marked as data, in a .text$ section that still lands in
+# the program's code; the linker then keeps every stub of the functions it links, and only those.
+# (tools/check-pe.sh fails a program with an import slot at 0.)
+function(zorv_delay_library def out)
+  execute_process(COMMAND ${ZORV_DLLTOOL} -k --input-def ${def} --output-delaylib ${out} COMMAND_ERROR_IS_FATAL ANY)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    execute_process(COMMAND ${ZORV_OBJCOPY} --rename-section ".text=.text$delay,contents,alloc,load,readonly,data"
+                            ${out} COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+endfunction()
 
 function(zorv_delay_import name dll)
   set(system_lib ${zorv_system_lib_dir}/lib${name}.a)
   set(out ${delay_dir}/lib${name}_delay.a)
-  if(NOT EXISTS ${out} OR ${system_lib} IS_NEWER_THAN ${out})
+  if(NOT EXISTS ${out} OR ${system_lib} IS_NEWER_THAN ${out} OR ${CMAKE_CURRENT_FUNCTION_LIST_FILE} IS_NEWER_THAN ${out})
     execute_process(COMMAND ${ZORV_NM} -g --defined-only ${system_lib} OUTPUT_VARIABLE symbols
                     COMMAND_ERROR_IS_FATAL ANY)
     # "00000000 I __imp__socket@12" (32-bit, stdcall decorated) or "... I __imp_socket" (64-bit).
@@ -34,8 +51,7 @@ function(zorv_delay_import name dll)
     list(REMOVE_DUPLICATES exports)
     list(JOIN exports "\n" lines)
     file(WRITE ${delay_dir}/${name}.def "LIBRARY ${dll}\nEXPORTS\n${lines}\n")
-    execute_process(COMMAND ${ZORV_DLLTOOL} -k --input-def ${delay_dir}/${name}.def --output-delaylib ${out}
-                    COMMAND_ERROR_IS_FATAL ANY)
+    zorv_delay_library(${delay_dir}/${name}.def ${out})
   endif()
   add_library(${name} STATIC IMPORTED GLOBAL)
   set_target_properties(${name} PROPERTIES IMPORTED_LOCATION ${out})
