@@ -5,6 +5,7 @@ import os
 import shutil
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
 from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions
@@ -57,7 +58,20 @@ class Browser:
         """Clicks a button or link and waits for the page it leads to."""
         old = self.driver.find_element(By.TAG_NAME, "html")
         self.find(css).click()
-        WebDriverWait(self.driver, self.timeout).until(expected_conditions.staleness_of(old))
+
+        def left(_):
+            try:
+                old.is_enabled()
+                return False
+            except StaleElementReferenceException:
+                return True
+            except WebDriverException as e:
+                # Asked while the old page is being torn down, Chromium answers with this instead.
+                if "does not belong to the document" in str(e):
+                    return True
+                raise
+
+        WebDriverWait(self.driver, self.timeout).until(left)
 
     def text(self):
         return self.driver.find_element(By.TAG_NAME, "body").text
