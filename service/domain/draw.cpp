@@ -533,9 +533,7 @@ std::string Sha256Hex(std::string_view bytes) {
     EnsureSodium();
     unsigned char digest[crypto_hash_sha256_BYTES];
     crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    char hex[2 * crypto_hash_sha256_BYTES + 1];
-    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-    return hex;
+    return Hex(digest, sizeof digest);
 }
 
 std::string HmacSha256(std::string_view key, std::string_view message) {
